@@ -59,3 +59,27 @@ function(hx_add_fuzzer name)
     add_test(NAME ${name}_corpus COMMAND ${name}_replay ${ARG_CORPUS})
   endif()
 endfunction()
+
+# hx_folder(NAME [DEPS targets...] [TEST_DEPS targets...]): the usual folder:
+# library hx_NAME from every *.cpp of the folder except *_test.cpp, and the
+# test program NAME_tests from every *_test.cpp. Files are found by glob so
+# that adding a source needs no edit here.
+function(hx_folder name)
+  cmake_parse_arguments(ARG "" "" "DEPS;TEST_DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  file(GLOB tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(tests)
+    list(REMOVE_ITEM sources ${tests})
+  endif()
+  if(sources)
+    hx_library(${name} SOURCES ${sources} DEPS ${ARG_DEPS})
+  else()
+    # Header-only (or not yet written): an interface target with the same name.
+    add_library(hx_${name} INTERFACE)
+    target_include_directories(hx_${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(hx_${name} INTERFACE ${ARG_DEPS})
+  endif()
+  if(tests)
+    hx_add_tests(${name} SOURCES ${tests} DEPS ${ARG_TEST_DEPS})
+  endif()
+endfunction()
