@@ -1,0 +1,120 @@
+#include "tql/schema.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+
+namespace tql {
+namespace {
+
+constexpr std::uint32_t kMinusOne = static_cast<std::uint32_t>(-1);
+
+TEST(SchemaClass, NamesAtTheEdgesOfTheTable) {
+  EXPECT_EQ(className(0), "NodeInfoGroup");
+  EXPECT_EQ(className(13), ".");
+  EXPECT_EQ(className(77), "CandidateNode");
+  EXPECT_EQ(className(79), "MultiCheck");
+  EXPECT_EQ(className(kClassCount - 1), "GraphicalViewNode");
+}
+
+TEST(SchemaClass, NumbersWithoutANamePrintBracketed) {
+  EXPECT_EQ(className(78), "<unknown class: 78>");
+  EXPECT_EQ(className(kClassCount), "<unknown class: 95>");
+  EXPECT_EQ(className(kMinusOne), "<unknown class: -1>");
+  EXPECT_EQ(className(0x80000000u), "<unknown class: -2147483648>");
+  EXPECT_EQ(findClassName(78), std::nullopt);
+}
+
+TEST(SchemaProperty, StateFamiliesCoverExactlyTheirSlots) {
+  EXPECT_EQ(propertyName(2699), "<unknown property: 2699>");
+  EXPECT_EQ(propertyName(2700), "stateAction0");
+  EXPECT_EQ(propertyName(2709), "stateAction9");
+  EXPECT_EQ(propertyName(2710), "stateAction10");
+  EXPECT_EQ(propertyName(2731), "stateAction31");
+  EXPECT_EQ(propertyName(2732), "<unknown property: 2732>");
+  EXPECT_EQ(propertyName(2799), "<unknown property: 2799>");
+  EXPECT_EQ(propertyName(2800), "stateLabel0");
+  EXPECT_EQ(propertyName(2831), "stateLabel31");
+  EXPECT_EQ(propertyName(2832), "<unknown property: 2832>");
+  EXPECT_EQ(prop::stateAction(31), 2731u);
+  EXPECT_EQ(prop::stateLabel(0), 2800u);
+}
+
+TEST(SchemaProperty, IrregularNames) {
+  EXPECT_EQ(propertyName(913), "capGridConf");
+  EXPECT_EQ(propertyName(915), "capGridConf");
+  EXPECT_EQ(propertyName(prop::public_), "public");
+  EXPECT_EQ(findPropertyNumber("capGridConf"), 913u);
+  EXPECT_EQ(findPropertyNumber("public"), 1000u);
+  EXPECT_EQ(findClassNumber("."), 13u);
+}
+
+TEST(SchemaProperty, NumbersWithoutANamePrintBracketed) {
+  EXPECT_EQ(propertyName(321), "<unknown property: 321>");
+  EXPECT_EQ(propertyName(kPropertyLimit - 1), "yCoordinate");
+  EXPECT_EQ(propertyName(kPropertyLimit), "<unknown property: 4403>");
+  EXPECT_EQ(propertyName(kMinusOne), "<unknown property: -1>");
+  // The numbers the database keeps to itself have no names here.
+  for (std::uint32_t number :
+       {100u, 104u, 110u, 1900u, 1903u, 1905u, 1907u, 3200u, 3208u, 4000u, 4004u}) {
+    EXPECT_EQ(findPropertyName(number), std::nullopt) << number;
+  }
+}
+
+TEST(SchemaLookup, EveryNameResolvesToItsNumber) {
+  std::size_t classes = 0;
+  for (std::uint32_t number = 0; number < kClassCount + 10; ++number) {
+    const auto name = findClassName(number);
+    if (!name) continue;
+    ++classes;
+    EXPECT_EQ(className(number), *name);
+    EXPECT_EQ(findClassNumber(*name), number) << *name;
+  }
+  EXPECT_EQ(classes, 94u);
+
+  std::map<std::string_view, std::uint32_t> seen;
+  for (std::uint32_t number = 0; number < kPropertyLimit + 10; ++number) {
+    const auto name = findPropertyName(number);
+    if (!name) continue;
+    EXPECT_EQ(propertyName(number), *name);
+    const auto [first, inserted] = seen.emplace(*name, number);
+    // A name that came before resolves to its first (lowest) number.
+    EXPECT_EQ(findPropertyNumber(*name), first->second) << *name;
+    if (!inserted) {
+      EXPECT_EQ(*name, "capGridConf") << number;
+    }
+  }
+  // 415 listed properties, one of them a second capGridConf, and the two
+  // 32-slot state families.
+  EXPECT_EQ(seen.size(), 414u + 2 * prop::kStateSlots);
+}
+
+TEST(SchemaLookup, UnknownNamesDoNotResolve) {
+  for (std::string_view name : {"", "stateAction", "stateAction32", "StateAction0", "statusx",
+                                "<unknown property: 321>", "Domain"}) {
+    EXPECT_EQ(findPropertyNumber(name), std::nullopt) << name;
+  }
+  EXPECT_EQ(findClassNumber("domain"), std::nullopt);
+  EXPECT_EQ(findClassNumber("status"), std::nullopt);
+}
+
+TEST(SchemaConstants, AgreeWithTheNames) {
+  EXPECT_EQ(className(cls::Domain), "Domain");
+  EXPECT_EQ(className(cls::CheckAccumulation), "CheckAccumulation");
+  EXPECT_EQ(className(cls::UnexpectedEvent), "UnexpectedEvent");
+  EXPECT_EQ(propertyName(prop::dependsOn), "dependsOn");
+  EXPECT_EQ(propertyName(prop::stationLocale), "stationLocale");
+  EXPECT_EQ(propertyName(prop::gid), "gid");
+  EXPECT_EQ(propertyName(prop::status), "status");
+  static_assert(cls::Node == 4 && prop::warn == 209 && prop::acknowledgeAlerts == 536);
+}
+
+TEST(SchemaDeathTest, StateSlotOutOfRange) {
+  EXPECT_DEATH(prop::stateAction(prop::kStateSlots),
+               "Assertion failed: stateAction slot 32 out of range");
+  EXPECT_DEATH(prop::stateLabel(kMinusOne), "Assertion failed: stateLabel slot 4294967295");
+}
+
+}  // namespace
+}  // namespace tql
