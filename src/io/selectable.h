@@ -11,11 +11,14 @@ namespace io {
 
 class SelectorBase;
 
-// The operating-system handle a selectable waits on: a file descriptor that
-// poll() watches, or none.
+// The operating-system handle a selectable waits on: a file descriptor and
+// the poll events (os::kReadable / os::kWritable) it waits for, or none.
+// Whether a selectable has a handle at all is decided when it is registered;
+// the events are asked again before every wait, and a handle whose events
+// are 0 (or whose fd has become -1) is left out of that wait.
 struct OsHandle {
   int fd = -1;
-  short events = 0;  // POLLIN / POLLOUT
+  short events = 0;
   bool valid() const { return fd >= 0; }
 };
 
@@ -32,7 +35,9 @@ class Selectable {
   virtual OsHandle handle() const { return {}; }
   // True when an operation on the selectable would not block.
   virtual bool isReady() = 0;
-  // Called when the handle was signalled; true means the wait goes on.
+  // Called when the handle was signalled; true means the wait goes on. A
+  // descriptor-driven stream does its I/O here and goes on waiting unless
+  // that made it ready.
   virtual bool ignoreSignal() { return false; }
   // Lets the selectable advance its own state (collect finished I/O) before
   // its readiness is asked.
@@ -42,11 +47,17 @@ class Selectable {
     (void)when;
     return false;
   }
+  // Called by a selector that registers this selectable: remembers it and,
+  // when already ready, tells it so.
   virtual void addSelector(SelectorBase* selector);
   virtual void removeSelector(SelectorBase* selector);
 
   // Blocks until this selectable is ready (a private selector, one select).
   void waitReady();
+
+  // Ready, or worth a look by the selector: it has a handle, or a deadline
+  // that has come.
+  bool maybeReady(const htime::usec_time& now);
 
  protected:
   const std::vector<SelectorBase*>& selectors() const { return selectors_; }
