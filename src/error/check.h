@@ -13,9 +13,9 @@ namespace error {
 
 // HX_CHECK(condition, text): the text (anything convertible to
 // std::string_view, built only when the check fails) names what went wrong.
-#define HX_CHECK(condition, ...)                           \
-  do {                                                     \
-    if (!(condition)) [[unlikely]] {                       \
-      ::error::assertionFailed(__VA_ARGS__);               \
-    }                                                      \
+#define HX_CHECK(condition, ...)             \
+  do {                                       \
+    if (!(condition)) [[unlikely]] {         \
+      ::error::assertionFailed(__VA_ARGS__); \
+    }                                        \
   } while (false)
