@@ -1,0 +1,25 @@
+#include "os/process_info.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <string_view>
+
+namespace os {
+
+std::string executablePath() {
+  char buffer[PATH_MAX + 1];
+  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+  // A full buffer may mean a truncated path: no answer is better than a
+  // wrong one.
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return {};
+  std::string_view path(buffer, static_cast<std::size_t>(n));
+  // The link names an executable replaced or removed since start-up this way.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (path.ends_with(kDeleted)) path.remove_suffix(kDeleted.size());
+  return std::string(path);
+}
+
+int currentProcessId() noexcept { return static_cast<int>(::getpid()); }
+
+}  // namespace os

@@ -1,0 +1,15 @@
+#pragma once
+// Facts about the running process.
+#include <string>
+
+namespace os {
+
+// The absolute path of the running executable (symbolic links resolved);
+// the empty text when the system cannot say. Allocates: not for signal
+// handlers.
+std::string executablePath();
+
+// Safe inside a signal handler.
+int currentProcessId() noexcept;
+
+}  // namespace os
