@@ -14,4 +14,12 @@ PollResult pollFor(std::span<PollSlot> slots, int timeoutMs) {
   return {PollResult::failed, errno};
 }
 
+int waitForFd(int fd, short events) noexcept {
+  PollSlot slot{fd, events, 0};
+  for (;;) {
+    if (::poll(&slot, 1, kInfiniteTimeout) >= 0) return 0;
+    if (errno != EINTR) return errno;
+  }
+}
+
 }  // namespace os

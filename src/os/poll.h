@@ -28,4 +28,9 @@ struct PollResult {
 // interrupts the wait. With no slots it is a plain sleep.
 PollResult pollFor(std::span<PollSlot> slots, int timeoutMs);
 
+// Waits until one descriptor can take `events` (kReadable / kWritable), or
+// reports trouble on it; interruptions by signals are waited through. The
+// result is 0 or the errno of a failed wait.
+int waitForFd(int fd, short events) noexcept;
+
 }  // namespace os

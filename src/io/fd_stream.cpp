@@ -1,0 +1,210 @@
+#include "io/fd_stream.h"
+
+#include "error/check.h"
+#include "error/system_error.h"
+#include "io/exceptions.h"
+#include "os/fd.h"
+#include "os/poll.h"
+
+namespace io {
+
+namespace {
+
+std::string overcommitText(const std::string& name, std::size_t n, std::size_t room) {
+  return "Overcommit in " + name + " " + std::to_string(n) + " is " + std::to_string(n - room) +
+         " bytes past end of buffer";
+}
+
+}  // namespace
+
+// ---- FdIStream ----
+
+FdIStream::FdIStream(int fd, std::string name, FdOwnership ownership, std::size_t buffer_size)
+    : fd_(fd),
+      ownership_(ownership),
+      original_flags_(os::statusFlags(fd)),
+      capacity_(buffer_size),
+      buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(buffer_size)),
+      name_(std::move(name)) {
+  HX_CHECK(buffer_size > 0, "FdIStream needs a buffer");
+  os::setNonblocking(fd_, true);
+}
+
+FdIStream::~FdIStream() {
+  if (!closed_) release();
+}
+
+OsHandle FdIStream::handle() const {
+  const bool wants_bytes = !closed_ && begin_ == end_ && !eof_ && error_ == 0;
+  return {fd_, wants_bytes ? os::kReadable : short{0}};
+}
+
+bool FdIStream::isReady() { return begin_ < end_ || eof_ || error_ != 0; }
+
+void FdIStream::poll() {
+  if (!would_block_) fill();
+}
+
+bool FdIStream::ignoreSignal() {
+  would_block_ = false;
+  fill();
+  return !isReady();
+}
+
+void FdIStream::fill() {
+  if (closed_ || begin_ < end_ || eof_ || error_ != 0) return;
+  const os::IoResult r = os::readSome(fd_, buffer_.get(), capacity_);
+  would_block_ = r.wouldBlock;
+  if (r.wouldBlock) return;
+  if (r.error != 0) {
+    error_ = r.error;
+    return;
+  }
+  if (r.bytes == 0) {
+    eof_ = true;
+    return;
+  }
+  begin_ = 0;
+  end_ = r.bytes;
+}
+
+std::size_t FdIStream::readBegin(const std::uint8_t*& data) {
+  HX_CHECK(!closed_, "Read on closed " + name());
+  fill();
+  data = buffer_.get() + begin_;
+  if (begin_ < end_) return end_ - begin_;
+  if (eof_) throw EEndOfStream(name());
+  if (error_ != 0) error::throwSystemError("Error in " + name(), error_);
+  return 0;
+}
+
+void FdIStream::readCommit(std::size_t n) {
+  HX_CHECK(n <= end_ - begin_, overcommitText(name(), n, end_ - begin_));
+  begin_ += n;
+  // Consumed: the next read fills the whole buffer.
+  if (begin_ == end_) begin_ = end_ = 0;
+}
+
+void FdIStream::close() {
+  HX_CHECK(!closed_, "Double close on " + name());
+  release();
+  if (error_ != 0) error::throwSystemError("Error in " + name(), error_);
+}
+
+void FdIStream::release() noexcept {
+  closed_ = true;
+  // The descriptor may be shared with other processes (a terminal, say):
+  // give it back as it came.
+  try {
+    os::setStatusFlags(fd_, original_flags_);
+  } catch (const error::Exception&) {
+    // Closing matters more than the flags of a descriptor in trouble.
+  }
+  if (ownership_ == FdOwnership::take) os::closeFdQuietly(fd_);
+}
+
+// ---- FdOStream ----
+
+FdOStream::FdOStream(int fd, std::string name, FdOwnership ownership, std::size_t buffer_size)
+    : fd_(fd),
+      ownership_(ownership),
+      original_flags_(os::statusFlags(fd)),
+      capacity_(buffer_size),
+      buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(buffer_size)),
+      name_(std::move(name)) {
+  HX_CHECK(buffer_size > 0, "FdOStream needs a buffer");
+  os::ignoreBrokenPipeSignal();
+  os::setNonblocking(fd_, true);
+}
+
+FdOStream::~FdOStream() {
+  if (closed_) return;
+  push();
+  release();
+}
+
+OsHandle FdOStream::handle() const {
+  const bool has_bytes = !closed_ && sent_ < end_ && error_ == 0;
+  return {fd_, has_bytes ? os::kWritable : short{0}};
+}
+
+bool FdOStream::isReady() { return error_ != 0 || sent_ == end_; }
+
+void FdOStream::poll() { push(); }
+
+bool FdOStream::ignoreSignal() {
+  push();
+  return !isReady();
+}
+
+void FdOStream::push() {
+  if (closed_ || sent_ == end_ || error_ != 0) return;
+  const os::IoResult r = os::writeSome(fd_, buffer_.get() + sent_, end_ - sent_);
+  if (r.wouldBlock) return;
+  if (r.error != 0) {
+    error_ = r.error;
+    return;
+  }
+  sent_ += r.bytes;
+  if (sent_ == end_) sent_ = end_ = 0;
+}
+
+void FdOStream::pushAll() {
+  for (;;) {
+    push();
+    if (sent_ == end_ || error_ != 0) return;
+    if (const int failed = os::waitForFd(fd_, os::kWritable); failed != 0) {
+      error_ = failed;
+      return;
+    }
+  }
+}
+
+void FdOStream::throwIfFailed() const {
+  if (error_ != 0) error::throwSystemError(name() + " write", error_);
+}
+
+std::size_t FdOStream::writeBegin(std::uint8_t*& data) {
+  HX_CHECK(!closed_, "Write on closed " + name());
+  throwIfFailed();
+  if (end_ == capacity_) {
+    push();
+    throwIfFailed();
+  }
+  data = buffer_.get() + end_;
+  given_ = capacity_ - end_;
+  return given_;
+}
+
+void FdOStream::writeCommit(std::size_t n) {
+  HX_CHECK(n <= given_, overcommitText(name(), n, given_));
+  end_ += n;
+  given_ -= n;
+}
+
+bool FdOStream::flush() {
+  HX_CHECK(!closed_, "Flush on closed " + name());
+  throwIfFailed();
+  pushAll();
+  throwIfFailed();
+  return true;
+}
+
+void FdOStream::close() {
+  HX_CHECK(!closed_, "Double close on " + name());
+  pushAll();
+  release();
+  throwIfFailed();
+}
+
+void FdOStream::release() noexcept {
+  closed_ = true;
+  try {
+    os::setStatusFlags(fd_, original_flags_);
+  } catch (const error::Exception&) {
+    // Closing matters more than the flags of a descriptor in trouble.
+  }
+  if (ownership_ == FdOwnership::take) os::closeFdQuietly(fd_);
+}
+
+}  // namespace io
