@@ -3,7 +3,7 @@
 #include "tql/errors.h"
 #include "tql/schema.h"
 
-namespace tql {
+namespace tql::detail {
 
 void throwPropertyNotFound(std::uint32_t classNumber, std::uint32_t number) {
   throw errors::tql(
@@ -33,4 +33,4 @@ void throwEnumTypeMismatch(const property_t& p, std::int32_t expectedType) {
   throw errors::tql(errors::tql::kIllegalType, std::move(detail));
 }
 
-}  // namespace tql
+}  // namespace tql::detail

@@ -24,11 +24,14 @@ concept property_holder = requires(const Object& object, std::uint32_t number) {
   object.properties.end();
 };
 
-// Throw errors::tql with code 6 (missing), 9 (null or wrong type).
+namespace detail {
+// Throw errors::tql with code 6 (missing), 9 (null or wrong type); out of line
+// so that the inline getters stay small.
 [[noreturn]] void throwPropertyNotFound(std::uint32_t classNumber, std::uint32_t number);
 [[noreturn]] void throwNullGiven(const char* className, const property_t& p);
 [[noreturn]] void throwTypeMismatch(const char* className, const property_t& p);
 [[noreturn]] void throwEnumTypeMismatch(const property_t& p, std::int32_t expectedType);
+}  // namespace detail
 
 // The property with this number, or nullptr when the object has none.
 template <property_holder Object>
@@ -43,7 +46,7 @@ template <property_holder Object>
 const property_t& property(const Object& object, std::uint32_t number) {
   const property_t* p = findProperty(object, number);
   if (p == nullptr) [[unlikely]]
-    throwPropertyNotFound(object.class_, number);
+    detail::throwPropertyNotFound(object.class_, number);
   return *p;
 }
 
@@ -84,12 +87,12 @@ inline bool getBoolean(const property_t& p) {
 // another enum type and "... [exp:E,actual: non-enum" for a non-enum.
 inline std::uint32_t getEnum(const property_t& p, std::int32_t expectedType) {
   if (p.isNull) [[unlikely]]
-    throwNullGiven("property_t", p);
+    detail::throwNullGiven("property_t", p);
   if (p.typeCode() != property_enum_t::kTypeCode) [[unlikely]]
-    throwEnumTypeMismatch(p, expectedType);
+    detail::throwEnumTypeMismatch(p, expectedType);
   const auto& e = static_cast<const property_enum_t&>(p);
   if (static_cast<std::int32_t>(e.enumType & 0x1ffff) != expectedType) [[unlikely]]
-    throwEnumTypeMismatch(p, expectedType);
+    detail::throwEnumTypeMismatch(p, expectedType);
   return e.value;
 }
 
