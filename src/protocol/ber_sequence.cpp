@@ -37,7 +37,7 @@ void BerSequence::readDone() {
              std::to_string(elements_.size()) + " elements");
 }
 
-bool BerSequence::operator==(const BerValue& other) const {
+bool BerSequence::equals(const BerValue& other) const {
   const auto* that = dynamic_cast<const BerSequence*>(&other);
   if (that == nullptr || that->tag() != tag() || that->size() != size()) return false;
   for (std::size_t i = 0; i < size(); ++i) {
@@ -52,7 +52,7 @@ const BerSequence& BerSequence::sameKind(const BerValue& other) const {
   return *that;
 }
 
-bool BerSequence::operator<(const BerValue& other) const {
+bool BerSequence::lessThan(const BerValue& other) const {
   const BerSequence& that = sameKind(other);
   for (std::size_t i = 0; i < size() && i < that.size(); ++i) {
     if (*elements_[i] < *that.elements_[i]) return true;
@@ -61,7 +61,7 @@ bool BerSequence::operator<(const BerValue& other) const {
   return size() < that.size();
 }
 
-bool BerSequence::operator>(const BerValue& other) const { return sameKind(other) < *this; }
+bool BerSequence::greaterThan(const BerValue& other) const { return sameKind(other) < *this; }
 
 void BerSequence::writeElements(BerWriter& out) const {
   for (const BerValuePtr& element : elements_) element->write(out);

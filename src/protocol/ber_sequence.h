@@ -31,10 +31,10 @@ class BerSequence : public BerConstructed {
   // are missing.
   void readDone() override;
   // Same tag and pairwise equal elements.
-  bool operator==(const BerValue& other) const override;
+  bool equals(const BerValue& other) const override;
   // Element by element, the first unequal pair deciding; a proper prefix is less.
-  bool operator<(const BerValue& other) const override;
-  bool operator>(const BerValue& other) const override;
+  bool lessThan(const BerValue& other) const override;
+  bool greaterThan(const BerValue& other) const override;
 
  protected:
   void writeElements(BerWriter& out) const override;

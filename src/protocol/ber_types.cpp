@@ -335,16 +335,16 @@ const BerString& BerString::sameKind(const BerValue& other) const {
   return *that;
 }
 
-bool BerString::operator==(const BerValue& other) const {
+bool BerString::equals(const BerValue& other) const {
   const auto* that = dynamic_cast<const BerString*>(&other);
   return that != nullptr && *variable_ == *that->variable_;
 }
 
-bool BerString::operator<(const BerValue& other) const {
+bool BerString::lessThan(const BerValue& other) const {
   return *variable_ < *sameKind(other).variable_;
 }
 
-bool BerString::operator>(const BerValue& other) const {
+bool BerString::greaterThan(const BerValue& other) const {
   return *variable_ > *sameKind(other).variable_;
 }
 

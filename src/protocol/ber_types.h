@@ -125,9 +125,9 @@ class BerString : public BerPrimitive {
   BerValuePtr clone() const override;
   tag_t tag() const override { return tag_; }
   void readDone() override;
-  bool operator==(const BerValue& other) const override;
-  bool operator<(const BerValue& other) const override;
-  bool operator>(const BerValue& other) const override;
+  bool equals(const BerValue& other) const override;
+  bool lessThan(const BerValue& other) const override;
+  bool greaterThan(const BerValue& other) const override;
   void write(BerWriter& out) const override;
   void allocate(std::size_t length) override;
   void append(std::span<const std::uint8_t> bytes) override;

@@ -216,16 +216,15 @@ TEST(BerValue, EqualityComparesContentAndOrderingItsLength) {
   std::uint64_t wideFive = 5;
   const BerInt a(five), b(six), c(big);
   const BerUInt64 d(wideFive);
-  const BerValue& va = a;
-  EXPECT_TRUE(va == d);  // same content octets, whatever the C++ type
-  EXPECT_FALSE(va == b);
-  EXPECT_FALSE(va < b);  // same length
-  EXPECT_TRUE(va < c);
-  EXPECT_TRUE(c > va);
+  EXPECT_TRUE(a == d);  // same content octets, whatever the C++ type
+  EXPECT_FALSE(a == b);
+  EXPECT_FALSE(a < b);  // same length
+  EXPECT_TRUE(a < c);
+  EXPECT_TRUE(c > a);
   std::string x = "x", y = "y";
   const BerString sx(x, 10), sy(y, 10);
-  EXPECT_TRUE(static_cast<const BerValue&>(sx) < sy);
-  EXPECT_FALSE(static_cast<const BerValue&>(sx) == va);
+  EXPECT_TRUE(sx < sy);
+  EXPECT_FALSE(sx == a);
 }
 
 TEST(BerValue, CloneOwnsACopyOfTheVariable) {
@@ -256,7 +255,7 @@ TEST(BerSkipperDeathTest, SkippersCannotBeWrittenOrOrdered) {
   EXPECT_DEATH((void)(constructed > constructed),
                "Assertion failed: Cannot call operator> for BerConstructedSkipper");
   EXPECT_TRUE(primitive == BerPrimitiveSkipper(BE_BOOLEAN));
-  EXPECT_FALSE(primitive == static_cast<const BerValue&>(constructed));
+  EXPECT_FALSE(primitive == constructed);
 }
 
 TEST(BerBigNumDeathTest, NumberLargerThanTheBufferAborts) {

@@ -29,7 +29,7 @@ void BerShortValue::append(std::span<const std::uint8_t> bytes) {
   buffer_.insert(buffer_.end(), bytes.begin(), bytes.end());
 }
 
-bool BerShortValue::operator==(const BerValue& other) const {
+bool BerShortValue::equals(const BerValue& other) const {
   const auto* that = dynamic_cast<const BerShortValue*>(&other);
   if (that == nullptr) return false;
   std::array<std::uint8_t, kLargestMaxLength> mine;
@@ -44,13 +44,13 @@ std::size_t BerShortValue::encodedLength() const {
   return encodeContent(std::span(content).first(max_length_));
 }
 
-bool BerShortValue::operator<(const BerValue& other) const {
+bool BerShortValue::lessThan(const BerValue& other) const {
   const auto* that = dynamic_cast<const BerShortValue*>(&other);
   HX_CHECK(that != nullptr, "BerShortValue ordered against another kind of value");
   return encodedLength() < that->encodedLength();
 }
 
-bool BerShortValue::operator>(const BerValue& other) const {
+bool BerShortValue::greaterThan(const BerValue& other) const {
   const auto* that = dynamic_cast<const BerShortValue*>(&other);
   HX_CHECK(that != nullptr, "BerShortValue ordered against another kind of value");
   return encodedLength() > that->encodedLength();
@@ -72,15 +72,15 @@ BerValuePtr BerPrimitiveSkipper::clone() const {
   return std::make_unique<BerPrimitiveSkipper>(tag_);
 }
 
-bool BerPrimitiveSkipper::operator==(const BerValue& other) const {
+bool BerPrimitiveSkipper::equals(const BerValue& other) const {
   return dynamic_cast<const BerPrimitiveSkipper*>(&other) != nullptr;
 }
 
-bool BerPrimitiveSkipper::operator<(const BerValue&) const {
+bool BerPrimitiveSkipper::lessThan(const BerValue&) const {
   error::assertionFailed("Cannot call operator< for BerPrimitiveSkipper");
 }
 
-bool BerPrimitiveSkipper::operator>(const BerValue&) const {
+bool BerPrimitiveSkipper::greaterThan(const BerValue&) const {
   error::assertionFailed("Cannot call operator> for BerPrimitiveSkipper");
 }
 
@@ -97,15 +97,15 @@ BerValue& BerConstructedSkipper::elementFor(tag_t tag) {
   return *current_;
 }
 
-bool BerConstructedSkipper::operator==(const BerValue& other) const {
+bool BerConstructedSkipper::equals(const BerValue& other) const {
   return dynamic_cast<const BerConstructedSkipper*>(&other) != nullptr;
 }
 
-bool BerConstructedSkipper::operator<(const BerValue&) const {
+bool BerConstructedSkipper::lessThan(const BerValue&) const {
   error::assertionFailed("Cannot call operator< for BerConstructedSkipper");
 }
 
-bool BerConstructedSkipper::operator>(const BerValue&) const {
+bool BerConstructedSkipper::greaterThan(const BerValue&) const {
   error::assertionFailed("Cannot call operator> for BerConstructedSkipper");
 }
 

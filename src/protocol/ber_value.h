@@ -26,11 +26,17 @@ class BerValue {
   virtual tag_t tag() const = 0;
   // Converts the received content into the bound variable.
   virtual void readDone() {}
-  virtual bool operator==(const BerValue& other) const = 0;
-  virtual bool operator<(const BerValue& other) const = 0;
-  virtual bool operator>(const BerValue& other) const = 0;
+  // Equality and ordering; the operators below call these, so values of
+  // any two classes compare through their common base.
+  virtual bool equals(const BerValue& other) const = 0;
+  virtual bool lessThan(const BerValue& other) const = 0;
+  virtual bool greaterThan(const BerValue& other) const = 0;
   // Encodes tag, length and content.
   virtual void write(BerWriter& out) const = 0;
+
+  friend bool operator==(const BerValue& a, const BerValue& b) { return a.equals(b); }
+  friend bool operator<(const BerValue& a, const BerValue& b) { return a.lessThan(b); }
+  friend bool operator>(const BerValue& a, const BerValue& b) { return a.greaterThan(b); }
 };
 
 // A value encoded in the primitive form: its content arrives as bytes.
@@ -57,9 +63,9 @@ class BerShortValue : public BerPrimitive {
 
   void allocate(std::size_t length) override;
   void append(std::span<const std::uint8_t> bytes) override;
-  bool operator==(const BerValue& other) const override;
-  bool operator<(const BerValue& other) const override;
-  bool operator>(const BerValue& other) const override;
+  bool equals(const BerValue& other) const override;
+  bool lessThan(const BerValue& other) const override;
+  bool greaterThan(const BerValue& other) const override;
   void write(BerWriter& out) const override;
 
  protected:
@@ -110,9 +116,9 @@ class BerPrimitiveSkipper : public BerPrimitive {
   tag_t tag() const override { return tag_; }
   void allocate(std::size_t) override {}
   void append(std::span<const std::uint8_t>) override {}
-  bool operator==(const BerValue& other) const override;
-  bool operator<(const BerValue& other) const override;
-  bool operator>(const BerValue& other) const override;
+  bool equals(const BerValue& other) const override;
+  bool lessThan(const BerValue& other) const override;
+  bool greaterThan(const BerValue& other) const override;
   void write(BerWriter& out) const override;
 
  private:
@@ -126,9 +132,9 @@ class BerConstructedSkipper : public BerConstructed {
   BerValuePtr clone() const override;
   BerValue& elementFor(tag_t tag) override;
   void readDone() override { current_.reset(); }
-  bool operator==(const BerValue& other) const override;
-  bool operator<(const BerValue& other) const override;
-  bool operator>(const BerValue& other) const override;
+  bool equals(const BerValue& other) const override;
+  bool lessThan(const BerValue& other) const override;
+  bool greaterThan(const BerValue& other) const override;
   void write(BerWriter& out) const override;
 
  private:
