@@ -192,6 +192,10 @@ void BerReader::elementDone() {
     frames_.back().value->readDone();
     frames_.pop_back();
   }
+  // An indefinite element with no room left for its end-of-contents.
+  if (!frames_.empty() && pos_ >= frames_.back().limit) {
+    fail("BER element overruns its enclosing element");
+  }
   state_ = frames_.empty() ? State::done : State::identifier;
 }
 
