@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "error/check.h"
+#include "error/parse.h"
 #include "protocol/ber_exception.h"
 
 namespace protocol {
@@ -78,31 +79,6 @@ wide_t decodeWide(std::span<const std::uint8_t> content) {
   uwide_t acc = (content[0] & 0x80) != 0 ? ~uwide_t{0} : uwide_t{0};
   for (const std::uint8_t octet : content) acc = (acc << 8) | octet;
   return static_cast<wide_t>(acc);
-}
-
-// A text in double quotes with control characters, quotes and backslashes
-// escaped, as parse errors show it.
-std::string quoted(std::string_view text) {
-  static constexpr char kEscapes[] = "abtnvfr";
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte >= 7 && byte <= 13) {
-      out += '\\';
-      out += kEscapes[byte - 7];
-    } else if (c == '"' || c == '\'' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      char octal[5];
-      std::snprintf(octal, sizeof octal, "\\%03o", byte);
-      out += octal;
-    } else {
-      out += c;
-    }
-  }
-  out += '"';
-  return out;
 }
 
 constexpr std::uint8_t kRealDecimal = 0x00;
@@ -207,7 +183,7 @@ void BerReal::readDone() {
       double value = 0.0;
       const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
       if (error != std::errc() || end != text.data() + text.size()) {
-        throw EBer("Error parsing: " + quoted(text));
+        throw EBer("Error parsing: " + error::quoteEscaped(text));
       }
       *variable_ = value;
       return;
