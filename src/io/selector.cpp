@@ -1,6 +1,6 @@
 #include "io/selector.h"
 
-#include <cmath>
+#include <algorithm>
 #include <limits>
 
 #include "error/system_error.h"
@@ -97,14 +97,15 @@ std::pair<htime::usec_time, Selectable*> OsSelector::visitAll() {
 
 int OsSelector::timeoutMs(const htime::usec_time& earliest, const htime::usec_time& now) const {
   if (earliest == htime::never) return os::kInfiniteTimeout;
-  if (earliest <= now) return 0;
-  const double ms = std::ceil((earliest - now).toDouble() * 1000.0);
+  // In whole microseconds: 7 ms must wait 7 ms, but 0.007 * 1000.0 is
+  // 7.000000000000001 in floating point and would round up to 8.
+  const std::int64_t micros =
+      (static_cast<std::int64_t>(earliest.sec) - now.sec) * 1000000 + (earliest.usec - now.usec);
+  if (micros <= 0) return 0;
+  const std::int64_t ms = (micros + 999) / 1000;
   // A deadline further off than the wait can express ends the wait early;
   // the next pass waits again.
-  if (ms >= static_cast<double>(std::numeric_limits<int>::max())) {
-    return std::numeric_limits<int>::max();
-  }
-  return static_cast<int>(ms);
+  return static_cast<int>(std::min<std::int64_t>(ms, std::numeric_limits<int>::max()));
 }
 
 Selectable* OsSelector::wait(bool nonblocking) {

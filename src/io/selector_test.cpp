@@ -89,9 +89,11 @@ TEST_F(SelectorTest, TimersOnlySleepUntilTheEarliestDeadlineRoundedUp) {
   EXPECT_TRUE(fds_.empty());
   early.setDeadline(usec_time(1000, 3001));  // 1 us later than the clock now
   EXPECT_EQ(selector_.select().second, 2);
+  early.setDeadline(usec_time(1000, 11000));  // exactly 7 ms: no rounding up
+  EXPECT_EQ(selector_.select().second, 2);
   early.setDeadline(htime::never);
   EXPECT_EQ(selector_.select().second, 1);
-  EXPECT_EQ(timeouts_, (std::vector<int>{3, 1, 996}));
+  EXPECT_EQ(timeouts_, (std::vector<int>{3, 1, 7, 989}));
   EXPECT_EQ(now_, usec_time(1001, 0));
 }
 

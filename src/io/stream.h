@@ -2,7 +2,10 @@
 // Zero-copy byte streams. A reader asks for the bytes that have arrived
 // (readBegin), uses some and says how many (readCommit); a writer asks for
 // free space (writeBegin), fills some and commits it (writeCommit). Nothing
-// is copied between the stream's buffer and the caller.
+// is copied between the stream's buffer and the caller. A pointer from
+// readBegin or writeBegin is good until the next call on the same stream.
+// A value that straddles two areas is the caller's to assemble: it commits
+// what it has used and asks again.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -29,7 +32,8 @@ class OStream : public virtual Selectable {
   virtual std::size_t writeBegin(std::uint8_t*& data) = 0;
   // Commits n bytes of the space writeBegin gave.
   virtual void writeCommit(std::size_t n) = 0;
-  // Pushes out what is buffered; true when everything is written.
+  // Pushes out what is buffered; true when everything is written. Streams
+  // over descriptors wait for room until it is.
   virtual bool flush() = 0;
   virtual void close() = 0;
 };
