@@ -12,6 +12,7 @@ namespace protocol {
 
 using tag_t = std::uint32_t;
 
+// `priv` is the private class (`private` is a keyword).
 enum class TagClass : std::uint8_t { universal = 0, application = 1, context = 2, priv = 3 };
 
 constexpr tag_t makeTag(TagClass cls, std::uint32_t number, bool constructed) {
