@@ -1,0 +1,500 @@
+#include "tql/subscription/incremental_subscriber.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "error/exception.h"
+#include "meter/log.h"
+#include "meter/process_metrics.h"
+#include "tql/subscription/subscription_testing.h"
+#include "wire/devent.h"
+
+namespace tql {
+namespace {
+
+using testing::ElementsAre;
+using Object = IncrementalSubscriber::Object;
+using testutil::anonymous;
+using testutil::deleteReply;
+using testutil::dump;
+using testutil::expectConsistent;
+using testutil::node;
+using testutil::patchReply;
+using testutil::selectReply;
+using testutil::stamped;
+
+class SubscriberTest : public testing::Test {
+ protected:
+  void select(object_ptr tree) {
+    auto data = selectReply(std::move(tree));
+    s_.handleSelect(data);
+    expectConsistent(s_);
+  }
+  void patch(id_t id, object_ptr chain) {
+    auto data = patchReply(id, std::move(chain));
+    s_.handlePatch(data);
+    expectConsistent(s_);
+  }
+  void remove(id_t id) {
+    s_.handleDeletePatch(deleteReply(id));
+    expectConsistent(s_);
+  }
+  std::vector<std::string> calls() { return s_.recorder.take(); }
+  Object& at(id_t id) {
+    Object* o = s_.find(id);
+    EXPECT_NE(o, nullptr) << id;
+    return *o;
+  }
+
+  // 0.1[1.1 1.2 1.3[2.1 2.2]], calls forgotten.
+  void selectSample() {
+    select(node({0, 1}, node({1, 1}), node({1, 2}), node({1, 3}, node({2, 1}), node({2, 2}))));
+    calls();
+  }
+
+  testutil::RecordingSubscriber s_;
+  meter::TqlUtilMetrics& counters_ = meter::tqlutil();
+};
+
+// Collects log lines.
+class LogCapture : public meter::LogSink {
+ public:
+  explicit LogCapture(std::uint32_t mask) : old_mask_(meter::logMask()) {
+    meter::setLogMask(mask);
+    old_sink_ = meter::setLogSink(this);
+  }
+  ~LogCapture() override {
+    meter::setLogSink(old_sink_);
+    meter::setLogMask(old_mask_);
+  }
+  void writeLog(std::string_view text, std::uint32_t level) override {
+    lines.push_back(std::string(text) + " @" + std::to_string(level));
+  }
+  std::vector<std::string> lines;
+
+ private:
+  std::uint32_t old_mask_;
+  meter::LogSink* old_sink_ = nullptr;
+};
+
+// --- Full results ---
+
+TEST_F(SubscriberTest, FirstSelectBuildsTreeParentsAnnouncedAfterTheirSubtrees) {
+  queues::devent_t<queues::RETURN_TQL_SELECT> ev(queues::QUEUE_ALRM, 7);
+  ev.data = selectReply(node({0, 1}, node({1, 1}, node({2, 1})), node({1, 2})));
+  EXPECT_TRUE(s_.handle(ev));
+  EXPECT_TRUE(ev.data.res.empty());
+  EXPECT_EQ(dump(s_), "0.1[1.1[2.1] 1.2]");
+  EXPECT_THAT(calls(),
+              ElementsAre("received", "create 0.1", "create 1.1", "create 2.1", "added 1.1 <- 2.1",
+                          "added 0.1 <- 1.1", "create 1.2", "added 0.1 <- 1.2", "applied"));
+  expectConsistent(s_);
+}
+
+TEST_F(SubscriberTest, ReselectMergesKeepsPersistingObjectsAndRemovesVanishedOnes) {
+  selectSample();
+  Object* kept = &at({1, 3});
+  Object* root = s_.root();
+  select(node({0, 1}, node({1, 3}, node({2, 2}), node({2, 5})), node({1, 4}), node({1, 1})));
+  EXPECT_EQ(dump(s_), "0.1[1.3[2.2 2.5] 1.4 1.1]");
+  EXPECT_EQ(&at({1, 3}), kept);
+  EXPECT_EQ(s_.root(), root);
+  EXPECT_THAT(calls(), ElementsAre("received", "update 2.2", "create 2.5", "added 1.3 <- 2.5",
+                                   "removed 1.3 -> 2.1", "destroy 2.1", "update 1.3", "create 1.4",
+                                   "added 0.1 <- 1.4", "update 1.1", "removed 0.1 -> 1.2",
+                                   "destroy 1.2", "update 0.1 top", "applied"));
+}
+
+// An object that changed parents between two full results is built under
+// its new parent and deleted under its old one; whichever happens first, the
+// index must end up naming the new object.
+TEST_F(SubscriberTest, ReselectMovesObjectBetweenParentsInEitherOrder) {
+  select(node({0, 1}, node({1, 1}, node({2, 1}, node({3, 1}))), node({1, 2})));
+  select(node({0, 1}, node({1, 2}, node({2, 1}, node({3, 1}))), node({1, 1})));  // new first
+  EXPECT_EQ(dump(s_), "0.1[1.2[2.1[3.1]] 1.1]");
+  EXPECT_EQ(at({2, 1}).parent, &at({1, 2}));
+  EXPECT_EQ(at({3, 1}).parent, &at({2, 1}));
+  select(node({0, 1}, node({1, 1}, node({2, 1}, node({3, 1}))), node({1, 2})));  // old first
+  EXPECT_EQ(dump(s_), "0.1[1.1[2.1[3.1]] 1.2]");
+  EXPECT_EQ(at({2, 1}).parent, &at({1, 1}));
+}
+
+TEST_F(SubscriberTest, EmptySelectDeletesTreeChildrenFirstAndNextSelectRebuilds) {
+  select(node({0, 1}, node({1, 1}, node({2, 1}))));
+  calls();
+  auto empty = selectReply();
+  s_.handleSelect(empty);
+  EXPECT_EQ(s_.root(), nullptr);
+  EXPECT_TRUE(s_.index().empty());
+  EXPECT_THAT(calls(), ElementsAre("received", "removed 0.1 -> 1.1", "removed 1.1 -> 2.1",
+                                   "destroy 2.1", "destroy 1.1", "destroy 0.1", "applied"));
+  s_.handleSelect(empty);  // nothing to delete
+  select(node({0, 1}, node({1, 1})));
+  EXPECT_EQ(dump(s_), "0.1[1.1]");
+}
+
+TEST_F(SubscriberTest, ReselectWithNewRootIdReindexesTheRoot) {
+  select(node({0, 1}, node({1, 1})));
+  Object* root = s_.root();
+  select(node({0, 2}, node({1, 1})));
+  EXPECT_EQ(s_.root(), root);
+  EXPECT_EQ(s_.find({0, 2}), root);
+  EXPECT_EQ(s_.find({0, 1}), nullptr);
+}
+
+// --- Delete patches ---
+
+TEST_F(SubscriberTest, DeletingMiddleChildMovesLastChildIntoItsSlot) {
+  select(node({0, 1}, node({1, 1}), node({1, 2}), node({1, 3})));
+  calls();
+  const auto before = counters_.deletes.value();
+  remove({1, 2});
+  EXPECT_EQ(dump(s_), "0.1[1.1 1.3]");
+  EXPECT_EQ(at({1, 3}).index, 1);
+  EXPECT_EQ(s_.find({1, 2}), nullptr);
+  EXPECT_THAT(calls(), ElementsAre("received", "removed 0.1 -> 1.2 top", "destroy 1.2", "applied"));
+  EXPECT_EQ(counters_.deletes.value(), before + 1);
+
+  remove({1, 3});  // the last one: nothing moves
+  EXPECT_EQ(dump(s_), "0.1[1.1]");
+  EXPECT_EQ(at({1, 1}).index, 0);
+}
+
+TEST_F(SubscriberTest, DeleteDestroysSubtreeChildrenFirstEachAnnounced) {
+  selectSample();
+  remove({1, 3});
+  EXPECT_EQ(dump(s_), "0.1[1.1 1.2]");
+  EXPECT_THAT(calls(),
+              ElementsAre("received", "removed 0.1 -> 1.3 top", "removed 1.3 -> 2.1", "destroy 2.1",
+                          "removed 1.3 -> 2.2", "destroy 2.2", "destroy 1.3", "applied"));
+}
+
+TEST_F(SubscriberTest, DeletingRootEmptiesMirrorWithoutCounting) {
+  selectSample();
+  const auto before = counters_.deletes.value();
+  remove({0, 1});
+  EXPECT_EQ(s_.root(), nullptr);
+  EXPECT_TRUE(s_.index().empty());
+  EXPECT_EQ(counters_.deletes.value(), before);
+}
+
+TEST_F(SubscriberTest, DeleteOfUnknownIdChangesNothingAndLogsInDebugOnly) {
+  selectSample();
+  {
+    LogCapture log(2);
+    remove({9, 9});
+    EXPECT_THAT(log.lines, ElementsAre("patchDelete got unknown id 9.9 @2"));
+  }
+  {
+    LogCapture log(32);
+    remove({9, 9});
+    EXPECT_TRUE(log.lines.empty());
+  }
+  EXPECT_EQ(dump(s_), "0.1[1.1 1.2 1.3[2.1 2.2]]");
+  EXPECT_THAT(calls(), ElementsAre("received", "applied", "received", "applied"));
+}
+
+// --- Patches ---
+
+TEST_F(SubscriberTest, PatchUnderSameParentReplacesInPlace) {
+  selectSample();
+  Object* target = &at({1, 2});
+  const auto before = counters_.replace.value();
+  patch({1, 2}, stamped(node({0, 1}, stamped(node({1, 2}, node({2, 7})), 5)), 9));
+  EXPECT_EQ(dump(s_), "0.1[1.1 1.2[2.7] 1.3[2.1 2.2]]");
+  EXPECT_EQ(&at({1, 2}), target);
+  EXPECT_EQ(target->index, 1);
+  EXPECT_EQ(target->object->version.minor, 5u);
+  EXPECT_EQ(s_.root()->object->version.minor, 0u);  // nodes above the target are not taken
+  EXPECT_THAT(calls(), ElementsAre("received", "create 2.7", "added 1.2 <- 2.7", "update 1.2 top",
+                                   "applied"));
+  EXPECT_EQ(counters_.replace.value(), before + 1);
+}
+
+TEST_F(SubscriberTest, PatchUnderOtherParentRelocatesToEndOfNewParent) {
+  selectSample();
+  const auto before = counters_.relocate.value();
+  patch({1, 1}, node({0, 1}, node({1, 3}, node({1, 1}, node({2, 9})))));
+  EXPECT_EQ(dump(s_), "0.1[1.3[2.1 2.2 1.1[2.9]] 1.2]");
+  EXPECT_EQ(at({1, 2}).index, 1);
+  EXPECT_THAT(calls(),
+              ElementsAre("received", "removed 0.1 -> 1.1 top", "destroy 1.1", "create 1.1",
+                          "create 2.9", "added 1.1 <- 2.9", "added 1.3 <- 1.1 top", "applied"));
+  EXPECT_EQ(counters_.relocate.value(), before + 1);
+}
+
+TEST_F(SubscriberTest, PatchOfRootReplacesItInPlace) {
+  selectSample();
+  Object* root = s_.root();
+  const auto before = counters_.replace.value();
+  patch({0, 1}, node({0, 1}, node({1, 2}), node({1, 1})));
+  EXPECT_EQ(s_.root(), root);
+  EXPECT_EQ(dump(s_), "0.1[1.2 1.1]");
+  EXPECT_THAT(calls(), ElementsAre("received", "update 1.2", "update 1.1", "removed 0.1 -> 1.3",
+                                   "removed 1.3 -> 2.1", "destroy 2.1", "removed 1.3 -> 2.2",
+                                   "destroy 2.2", "destroy 1.3", "update 0.1 top", "applied"));
+  EXPECT_EQ(counters_.replace.value(), before);
+}
+
+TEST_F(SubscriberTest, PatchAttachesOnlyFirstMissingNodeOfChain) {
+  selectSample();
+  patch({3, 1}, node({0, 1}, node({1, 3}, node({2, 2}, node({3, 1}, node({4, 1}))))));
+  EXPECT_EQ(dump(s_), "0.1[1.1 1.2 1.3[2.1 2.2[3.1[4.1]]]]");
+  EXPECT_THAT(calls(), ElementsAre("received", "create 3.1", "create 4.1", "added 3.1 <- 4.1",
+                                   "added 2.2 <- 3.1 top", "applied"));
+
+  // A chain that ends below a missing object brings that object along.
+  patch({5, 1}, node({0, 1}, node({1, 1}, node({4, 7}, node({5, 1})))));
+  EXPECT_EQ(dump(s_), "0.1[1.1[4.7[5.1]] 1.2 1.3[2.1 2.2[3.1[4.1]]]]");
+  EXPECT_THAT(calls(), ElementsAre("received", "create 4.7", "create 5.1", "added 4.7 <- 5.1",
+                                   "added 1.1 <- 4.7 top", "applied"));
+}
+
+TEST_F(SubscriberTest, PatchWithoutTreeBuildsChainAsTree) {
+  patch({1, 1}, node({0, 1}, node({1, 1}, node({2, 1}))));
+  EXPECT_EQ(dump(s_), "0.1[1.1[2.1]]");
+  EXPECT_EQ(s_.root()->object->id, (id_t{0, 1}));
+}
+
+// Many appends under one parent keep their order and positions.
+TEST_F(SubscriberTest, ManyInsertionsAppendInArrivalOrder) {
+  select(node({0, 1}));
+  for (std::uint32_t i = 0; i < 50; ++i) patch({1, i}, node({0, 1}, node({1, i})));
+  for (std::uint32_t i = 0; i < 50; ++i) EXPECT_EQ(at({1, i}).index, static_cast<std::int32_t>(i));
+}
+
+// --- Objects without an id ---
+
+TEST_F(SubscriberTest, ObjectWithoutIdIsIndexedUnderItsClass) {
+  select(node({0, 1}, anonymous(49, node({1, 1})), node({1, 2})));
+  Object& anon = at({0, 0, 49});
+  EXPECT_EQ(anon.parent, s_.root());
+  EXPECT_EQ(at({1, 1}).parent, &anon);
+  select(node({0, 1}, node({1, 2}), anonymous(49, node({1, 1}))));  // persists across merges
+  EXPECT_EQ(&at({0, 0, 49}), &anon);
+  remove({0, 0, 49});
+  EXPECT_EQ(dump(s_), "0.1[1.2]");
+}
+
+// --- Events and ownership ---
+
+TEST_F(SubscriberTest, HandleAppliesTheThreeRepliesAndRefusesOthers) {
+  queues::devent_t<queues::RETURN_TQL_SELECT_PATCH> p(queues::QUEUE_ALRM, 3);
+  p.data = patchReply({0, 1}, node({0, 1}, node({1, 1})));
+  EXPECT_TRUE(s_.handle(p));
+  EXPECT_EQ(p.data.patch, nullptr);
+  queues::devent_t<queues::RETURN_TQL_SELECT_DELETE_PATCH> d(queues::QUEUE_ALRM, 3);
+  d.data = deleteReply({1, 1});
+  EXPECT_TRUE(s_.handle(d));
+  EXPECT_EQ(dump(s_), "0.1");
+  calls();
+
+  queues::devent_t<queues::SYS_EXIT> alien(queues::QUEUE_ALRM, 4000000000u);
+  {
+    LogCapture log(2);
+    EXPECT_FALSE(s_.handle(alien));
+    EXPECT_THAT(log.lines,
+                ElementsAre("IncrementalSubscriber alien event: SYS_EXIT with inresponse "
+                            "4000000000 @2"));
+  }
+  LogCapture quiet(0);
+  queues::exevent failed(queues::QUEUE_ALRM, 3, "boom");
+  EXPECT_FALSE(s_.handle(failed));
+  EXPECT_TRUE(quiet.lines.empty());
+  EXPECT_TRUE(calls().empty());
+}
+
+TEST_F(SubscriberTest, DeleteTreeDestroysChildrenFirstThenLeavesSubscriberEmpty) {
+  selectSample();
+  s_.deleteTree();
+  EXPECT_THAT(calls(),
+              ElementsAre("removed 0.1 -> 1.1", "destroy 1.1", "removed 0.1 -> 1.2", "destroy 1.2",
+                          "removed 0.1 -> 1.3", "removed 1.3 -> 2.1", "destroy 2.1",
+                          "removed 1.3 -> 2.2", "destroy 2.2", "destroy 1.3", "destroy 0.1"));
+  EXPECT_EQ(s_.root(), nullptr);
+  EXPECT_TRUE(s_.index().empty());
+  EXPECT_TRUE(s_.recorder.live.empty());
+}
+
+// --- A derived object that refuses a child ---
+
+class PickyObject : public IncrementalSubscriber::Object {
+ public:
+  using Object::Object;
+  IncrementalSubscriber::ObjectPtr createChild(object_ptr n) override {
+    if (n->class_ == 99) throw error::EFatal("Got class 99");
+    return std::make_unique<PickyObject>(this, std::move(n));
+  }
+};
+
+class PickySubscriber : public IncrementalSubscriber {
+ protected:
+  ObjectPtr createRoot(object_ptr n) override {
+    return std::make_unique<PickyObject>(nullptr, std::move(n));
+  }
+};
+
+object_ptr refused() {
+  auto n = node({7, 7});
+  n->class_ = 99;
+  return n;
+}
+
+TEST(SubscriberRefusalTest, RefusedChildLeavesNoTraceOfItsSubtree) {
+  PickySubscriber s;
+  auto first = selectReply(node({0, 1}, node({1, 1}, node({2, 1}), refused()), node({1, 2})));
+  EXPECT_THROW(s.handleSelect(first), error::EFatal);
+  EXPECT_EQ(s.root(), nullptr);
+  EXPECT_TRUE(s.index().empty());
+
+  auto good = selectReply(node({0, 1}, node({1, 1}), node({1, 2})));
+  s.handleSelect(good);
+  auto bad = patchReply({3, 1}, node({0, 1}, node({1, 2}, node({3, 1}, node({4, 1}), refused()))));
+  EXPECT_THROW(s.handlePatch(bad), error::EFatal);
+  EXPECT_EQ(dump(s), "0.1[1.1 1.2]");
+  expectConsistent(s);
+}
+
+// --- Hostile replies and a damaged mirror end in the assertion texts ---
+
+class SubscriberDeathTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    auto data = selectReply(node({0, 1}, node({1, 1}), node({1, 2}, node({2, 1})), node({1, 3})));
+    s_.handleSelect(data);
+  }
+  void patch(id_t id, object_ptr chain) {
+    auto data = patchReply(id, std::move(chain));
+    s_.handlePatch(data);
+  }
+  void remove(id_t id) { s_.handleDeletePatch(deleteReply(id)); }
+  IncrementalSubscriber::Object& at(id_t id) { return *s_.find(id); }
+  // Takes `id` out of its parent's children, as a damaged mirror would have it.
+  void unlink(id_t id) {
+    auto& siblings = at(id).parent->children;
+    stolen_ = std::move(siblings.at(id));
+    siblings.erase(id);
+  }
+
+  IncrementalSubscriber s_;
+  IncrementalSubscriber::ObjectPtr stolen_;
+};
+
+TEST_F(SubscriberDeathTest, InconsistentRepliesAbort) {
+  EXPECT_DEATH(
+      {
+        auto data = selectReply(node({0, 1}), node({0, 2}));
+        s_.handleSelect(data);
+      },
+      "Assertion failed: More than one result");
+  EXPECT_DEATH(patch({2, 1}, node({0, 1}, node({1, 2}, node({2, 1})), node({1, 3}))),
+               "Assertion failed: Wrong number of children in patch");
+  EXPECT_DEATH(patch({8, 8}, node({0, 1}, node({1, 2}))),
+               "Assertion failed: Wrong number of children in patch");
+  EXPECT_DEATH(patch({8, 8}, node({0, 1}, node({1, 2}, node({2, 1}, node({3, 1}), node({3, 2}))))),
+               "Assertion failed: Wrong number of children in patch");
+  EXPECT_DEATH(patch({0, 1}, node({9, 9}, node({0, 1}))),
+               "Assertion failed: Relocation of the root object");
+  EXPECT_DEATH(patch({1, 2}, node({1, 2})), "Assertion failed: Relocation of the root object");
+  EXPECT_DEATH(patch({8, 8}, node({9, 9}, node({8, 8}))), "Assertion failed: Patch does not match");
+  EXPECT_DEATH(patch({8, 8}, node({0, 1}, node({1, 2}, node({2, 2}), node({2, 3})))),
+               "Assertion failed: Wrong number of children in patch");
+}
+
+// Two objects under one id: deleting the inner one unindexes the id, after
+// which the subscriber meets its own root as a new target.
+TEST_F(SubscriberDeathTest, PatchReachingTargetAlreadyInPlaceAborts) {
+  auto data = selectReply(node({0, 1}, node({1, 1}, node({0, 1}))));
+  s_.handleSelect(data);
+  remove({0, 1});
+  EXPECT_DEATH(patch({0, 1}, node({0, 1}, node({5, 5}))), "Assertion failed: Algorithm error");
+}
+
+TEST_F(SubscriberDeathTest, DuplicateChildIdsAbort) {
+  EXPECT_DEATH(
+      {
+        auto data = selectReply(node({0, 1}, node({1, 1}), node({1, 1})));
+        IncrementalSubscriber fresh;
+        fresh.handleSelect(data);
+      },
+      "Assertion failed: Duplicate id 1.1 among the children of 0.1");
+  EXPECT_DEATH(
+      {
+        auto data = selectReply(node({0, 1}, node({1, 1}), node({1, 1})));
+        s_.handleSelect(data);
+      },
+      "Assertion failed: Duplicate id 1.1 among the children of 0.1");
+}
+
+TEST_F(SubscriberDeathTest, DamagedMirrorAbortsDelete) {
+  EXPECT_DEATH((unlink({1, 2}), remove({1, 2})),
+               "Assertion failed: Object not in parents list of children");
+  EXPECT_DEATH((at({1, 2}).index = 3, remove({1, 2})),
+               "Assertion failed: Index out of range when deleting");
+  EXPECT_DEATH((at({1, 2}).index = 0, remove({1, 2})),
+               "Assertion failed: Wrong index when deleting");
+  EXPECT_DEATH((unlink({1, 3}), remove({1, 1})),
+               "Assertion failed: Did not find replacement sibling when deleting");
+}
+
+TEST_F(SubscriberDeathTest, DamagedMirrorAbortsRelocationAndReplace) {
+  const auto move11 = [this] { patch({1, 1}, node({0, 1}, node({1, 2}, node({1, 1})))); };
+  EXPECT_DEATH((unlink({1, 1}), move11()),
+               "Assertion failed: Object not in parents list of children");
+  EXPECT_DEATH((at({1, 1}).index = -1, move11()),
+               "Assertion failed: Index out of range when relocating");
+  EXPECT_DEATH((at({1, 1}).index = 2, move11()), "Assertion failed: Wrong index when relocating");
+  EXPECT_DEATH((unlink({1, 3}), move11()), "Assertion failed: Did not find replacement sibling\n");
+
+  const auto replace12 = [this] { patch({1, 2}, node({0, 1}, node({1, 2}))); };
+  EXPECT_DEATH((at({1, 2}).index = 7, replace12()),
+               "Assertion failed: Index out of range when replacing");
+  EXPECT_DEATH((at({1, 2}).index = 2, replace12()), "Assertion failed: Wrong index when replacing");
+}
+
+class WrongParentObject : public IncrementalSubscriber::Object {
+ public:
+  using Object::Object;
+  IncrementalSubscriber::ObjectPtr createChild(object_ptr n) override {
+    return std::make_unique<Object>(nullptr, std::move(n));
+  }
+};
+
+class CopyingObject : public IncrementalSubscriber::Object {
+ public:
+  using Object::Object;
+  IncrementalSubscriber::ObjectPtr createChild(object_ptr n) override {
+    return std::make_unique<Object>(this, std::make_unique<object_t>(*n));
+  }
+};
+
+template <class Root>
+class RootedSubscriber : public IncrementalSubscriber {
+ protected:
+  ObjectPtr createRoot(object_ptr n) override {
+    return std::make_unique<Root>(nullptr, std::move(n));
+  }
+};
+
+TEST(SubscriberCreateChildDeathTest, CreateChildMustKeepParentAndNode) {
+  EXPECT_DEATH(
+      {
+        RootedSubscriber<WrongParentObject> s;
+        auto data = selectReply(node({0, 1}, node({1, 1})));
+        s.handleSelect(data);
+      },
+      "Assertion failed: Parent is wrong after createChild");
+  EXPECT_DEATH(
+      {
+        RootedSubscriber<CopyingObject> s;
+        auto data = selectReply(node({0, 1}, node({1, 1})));
+        s.handleSelect(data);
+      },
+      "Assertion failed: Object pointer is wrong createChild");
+}
+
+}  // namespace
+}  // namespace tql
