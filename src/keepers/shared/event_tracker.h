@@ -1,0 +1,80 @@
+#pragma once
+// Wake-ups and deferred work of the keepers. A keeper that needs to run
+// again later is an EventTrackerOwner: it can mark itself `touched` (its
+// `process` then runs once in the next delayed pass) and it owns boundary
+// records, entries in the process-wide schedule `boundaries` that the main
+// loop waits on. When a record comes due, the loop finds the owner through
+// its id and tells it.
+//
+// Everything here runs on the main thread only.
+#include <functional>
+#include <map>
+#include <set>
+
+#include "time/usec_time.h"
+#include "tql/id.h"
+
+namespace keepers {
+
+class BoundaryRecord;
+
+// Earlier times first, by seconds then microseconds.
+struct TimeOrder {
+  bool operator()(const htime::usec_time& a, const htime::usec_time& b) const {
+    return a.sec != b.sec ? a.sec < b.sec : a.usec < b.usec;
+  }
+};
+
+// The schedule of wake-up times; entries of equal time keep insertion order.
+using Boundaries = std::multimap<htime::usec_time, BoundaryRecord*, TimeOrder>;
+
+class EventTrackerOwner {
+ public:
+  // Leaves `touched`, so a deleted keeper is never processed.
+  virtual ~EventTrackerOwner();
+  // The object id of the keeper, by which the driver finds it again.
+  virtual tql::id_t ownerId() const = 0;
+  // Deferred processing, run once per turn for touched owners.
+  virtual void process() = 0;
+
+  // Marks this owner for processing in the next delayed pass.
+  void touch();
+
+ protected:
+  EventTrackerOwner() = default;
+  EventTrackerOwner(const EventTrackerOwner&) = delete;
+  EventTrackerOwner& operator=(const EventTrackerOwner&) = delete;
+};
+
+// One wake-up of an owner: its time (never when not scheduled) and its place
+// in `boundaries`. The owner holds its records as members, so a record never
+// outlives its owner; destruction cancels it.
+class BoundaryRecord {
+ public:
+  explicit BoundaryRecord(EventTrackerOwner& owner) : owner_(&owner) {}
+  ~BoundaryRecord();
+  BoundaryRecord(const BoundaryRecord&) = delete;
+  BoundaryRecord& operator=(const BoundaryRecord&) = delete;
+
+  EventTrackerOwner& owner() const { return *owner_; }
+  htime::usec_time time() const { return time_; }
+  bool scheduled() const { return time_ != htime::never; }
+
+ private:
+  friend void reschedule(BoundaryRecord& record, htime::usec_time at);
+  friend void cancel(BoundaryRecord& record);
+
+  EventTrackerOwner* owner_;
+  htime::usec_time time_ = htime::never;
+  Boundaries::iterator entry_{};  // meaningful only while scheduled
+};
+
+// Moves the record to `at`. The same time again keeps its place among equal
+// times; never takes it off the schedule.
+void reschedule(BoundaryRecord& record, htime::usec_time at);
+// Takes the record off the schedule.
+void cancel(BoundaryRecord& record);
+// The earliest scheduled record, or null.
+BoundaryRecord* first();
+
+}  // namespace keepers

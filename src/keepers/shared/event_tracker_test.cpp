@@ -1,0 +1,98 @@
+#include "keepers/shared/event_tracker.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+#include "keepers/shared/registries.h"
+#include "meter/log.h"
+
+namespace keepers {
+namespace {
+
+using htime::usec_time;
+
+class Owner : public EventTrackerOwner {
+ public:
+  explicit Owner(tql::id_t id) : id_(id) {}
+  tql::id_t ownerId() const override { return id_; }
+  void process() override {}
+
+  BoundaryRecord a{*this};
+  BoundaryRecord b{*this};
+
+ private:
+  tql::id_t id_;
+};
+
+class EventTrackerTest : public ::testing::Test {
+ protected:
+  void TearDown() override { resetSharedStateForTesting(); }
+
+  // The records in schedule order.
+  static std::vector<const BoundaryRecord*> schedule() {
+    std::vector<const BoundaryRecord*> out;
+    for (const auto& entry : boundaries) out.push_back(entry.second);
+    return out;
+  }
+};
+
+TEST_F(EventTrackerTest, EqualTimesKeepInsertionOrderAndRescheduleToSameTimeKeepsPlace) {
+  Owner x({1, 1});
+  Owner y({1, 2});
+  reschedule(x.a, usec_time{10});
+  reschedule(y.a, usec_time{10});
+  reschedule(x.b, usec_time{5, 1});
+  EXPECT_EQ(schedule(), (std::vector<const BoundaryRecord*>{&x.b, &x.a, &y.a}));
+  reschedule(x.a, usec_time{10});  // unchanged: stays in front of y.a
+  EXPECT_EQ(schedule(), (std::vector<const BoundaryRecord*>{&x.b, &x.a, &y.a}));
+  reschedule(x.a, usec_time{11});
+  reschedule(x.a, usec_time{10});  // moved away and back: now behind y.a
+  EXPECT_EQ(schedule(), (std::vector<const BoundaryRecord*>{&x.b, &y.a, &x.a}));
+  EXPECT_EQ(first(), &x.b);
+  EXPECT_EQ(first()->owner().ownerId(), (tql::id_t{1, 1}));
+}
+
+TEST_F(EventTrackerTest, NeverAndCancelTakeRecordsOffAndDestructionCleansUp) {
+  auto x = std::make_unique<Owner>(tql::id_t{1, 1});
+  Owner y({1, 2});
+  reschedule(x->a, usec_time{10});
+  reschedule(y.a, htime::never);
+  EXPECT_FALSE(y.a.scheduled());
+  EXPECT_EQ(boundaries.size(), 1u);
+  cancel(x->a);
+  EXPECT_EQ(first(), nullptr);
+  // A cancelled record scheduled again at its old time is scheduled.
+  reschedule(x->a, usec_time{10});
+  EXPECT_EQ(first(), &x->a);
+  x->touch();
+  y.touch();
+  x.reset();
+  EXPECT_TRUE(boundaries.empty());
+  EXPECT_EQ(touched, (std::set<EventTrackerOwner*>{&y}));
+  // Microseconds order equal seconds.
+  reschedule(y.a, usec_time{7, 2});
+  reschedule(y.b, usec_time{7, 1});
+  EXPECT_EQ(first(), &y.b);
+}
+
+TEST_F(EventTrackerTest, NotificationCountReportsAtDoublingThenEvery1024) {
+  class Sink : public meter::LogSink {
+   public:
+    void writeLog(std::string_view text, std::uint32_t) override { lines.emplace_back(text); }
+    std::vector<std::string> lines;
+  } sink;
+  meter::LogSink* previous = meter::setLogSink(&sink);
+  for (int i = 0; i < 4096; ++i) countStatusNotification();
+  meter::setLogSink(previous);
+  std::vector<std::string> expected;
+  for (int n : {1, 2, 4, 8, 16, 32, 64, 128, 256, 512, 1024, 2048, 3072, 4096}) {
+    expected.push_back("Sent " + std::to_string(n) + " status notifications");
+  }
+  EXPECT_EQ(sink.lines, expected);
+  EXPECT_EQ(statusNotificationCount(), 4096u);
+}
+
+}  // namespace
+}  // namespace keepers
