@@ -88,23 +88,37 @@ class Registry {
   std::vector<Object*> pending_[3];
 };
 
-Object::Object(Kind kind, Group* parent, std::string name)
-    : kind_(kind), parent_(parent), name_(std::move(name)) {
-  Registry::get().enlist(*this);
-}
-
 Object::Object(RootTag) : kind_(Kind::kGroup) {}
 
-Object::~Object() {
-  if (this == &Registry::get().root()) return;
-  Registry::get().delist(*this);
-}
+void Object::enlist() { Registry::get().enlist(*this); }
 
-Group::Group(Group* parent, std::string name) : Object(Kind::kGroup, parent, std::move(name)) {}
+void Object::delist() { Registry::get().delist(*this); }
+
+Group::Group(Group* parent, std::string name) : Object(Kind::kGroup, parent, std::move(name)) {
+  enlist();
+}
 
 Group::Group(RootTag tag) : Object(tag) {}
 
-Group::~Group() { detachAll(); }
+Group::~Group() {
+  detachAll();
+  if (this != &root()) delist();
+}
+
+Table::Table(Group* parent, std::string name) : Object(Kind::kTable, parent, std::move(name)) {
+  enlist();
+}
+
+Table::~Table() { delist(); }
+
+Metric::Metric(Group* parent, std::string name, std::string unit, std::string description)
+    : Object(Kind::kMetric, parent, std::move(name)),
+      unit_(std::move(unit)),
+      description_(std::move(description)) {
+  enlist();
+}
+
+Metric::~Metric() { delist(); }
 
 Object* Group::find(Path rest) {
   if (rest.empty()) return nullptr;

@@ -20,6 +20,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "error/exception.h"
@@ -70,7 +71,7 @@ class Object {
 
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
-  virtual ~Object();
+  virtual ~Object() = default;
 
   // The object that `rest` designates from here, or null.
   virtual Object* find(Path rest) = 0;
@@ -83,7 +84,13 @@ class Object {
   Group* group() const { return added_to_; }
 
  protected:
-  Object(Kind kind, Group* parent, std::string name);
+  Object(Kind kind, Group* parent, std::string name)
+      : kind_(kind), parent_(parent), name_(std::move(name)) {}
+  // Registration, from the constructor and destructor of each kind (Group,
+  // Table, Metric), where the object is of that kind: a group only ever sees
+  // objects whose kind part is alive.
+  void enlist();
+  void delist();
 
  private:
   friend class Group;
@@ -134,13 +141,15 @@ class Group : public Object {
 // so that groups can list the tables of programs that do.
 class Table : public Object {
  public:
-  Table(Group* parent, std::string name) : Object(Kind::kTable, parent, std::move(name)) {}
+  Table(Group* parent, std::string name);
+  ~Table() override;
   // A table is not a metric: a path ending here designates nothing.
   Object* find(Path) override { return nullptr; }
 };
 
 class Metric : public Object {
  public:
+  ~Metric() override;
   Object* find(Path rest) override { return rest.empty() ? this : nullptr; }
 
   const std::string& unit() const { return unit_; }
@@ -150,10 +159,7 @@ class Metric : public Object {
   virtual void reply(Replier& replier) const = 0;
 
  protected:
-  Metric(Group* parent, std::string name, std::string unit, std::string description)
-      : Object(Kind::kMetric, parent, std::move(name)),
-        unit_(std::move(unit)),
-        description_(std::move(description)) {}
+  Metric(Group* parent, std::string name, std::string unit, std::string description);
 
  private:
   std::string unit_;
