@@ -1,0 +1,43 @@
+#pragma once
+// Running another program alongside this one and talking to it through
+// pipes on its standard input, output and error: what a tool needs to drive
+// a process the way its sibling processes would.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "os/child_process.h"
+
+namespace os {
+
+// A started child and this process's ends of its three pipes. The ends
+// close on exec and start out blocking; the caller owns and closes them.
+struct SpawnedChild {
+  int pid = -1;
+  int stdinFd = -1;   // write end: what the child reads
+  int stdoutFd = -1;  // read end: what the child writes to standard output
+  int stderrFd = -1;  // read end: what the child writes to standard error
+};
+
+// Starts `program` with the arguments `args` (argv[0] is the program path),
+// the parent's environment and working directory. Failing to start it (a
+// missing or non-executable program included) throws error::ESystemError
+// naming the program; no pipe end is left open then.
+SpawnedChild spawnWithPipes(const std::string& program, const std::vector<std::string>& args);
+
+// The child's exit status once it has ended (it is reaped then), or nothing
+// while it still runs. Throws error::ESystemError when `pid` is not a child
+// of this process.
+std::optional<ChildStatus> reapIfEnded(int pid);
+
+// Waits for the child to end and reaps it.
+ChildStatus waitForExit(int pid);
+
+// Sends `signal` to the process; a process that has already ended is not an
+// error.
+void sendSignal(int pid, int signal);
+
+// True when the path names a file that this process may execute.
+bool isExecutableFile(const std::string& path);
+
+}  // namespace os

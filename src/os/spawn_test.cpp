@@ -1,0 +1,82 @@
+#include "os/spawn.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+
+#include "error/exception.h"
+#include "os/fd.h"
+
+namespace os {
+namespace {
+
+std::string readAll(int fd) {
+  std::string text;
+  std::uint8_t buffer[256];
+  for (;;) {
+    const IoResult r = readSome(fd, buffer, sizeof buffer);
+    if (r.bytes == 0) return text;
+    text.append(reinterpret_cast<const char*>(buffer), r.bytes);
+  }
+}
+
+void writeAll(int fd, const std::string& text) {
+  const IoResult r = writeSome(fd, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  ASSERT_EQ(r.bytes, text.size());
+}
+
+TEST(SpawnWithPipes, ChildReadsInputAndWritesBothOutputs) {
+  SpawnedChild child =
+      spawnWithPipes("/bin/sh", {"-c", "read line; echo \"out:$line\"; echo err >&2; exit 3"});
+  writeAll(child.stdinFd, "hello\n");
+  closeFd(child.stdinFd);
+  EXPECT_EQ(readAll(child.stdoutFd), "out:hello\n");
+  EXPECT_EQ(readAll(child.stderrFd), "err\n");
+  closeFd(child.stdoutFd);
+  closeFd(child.stderrFd);
+  const ChildStatus status = waitForExit(child.pid);
+  EXPECT_FALSE(status.signalled);
+  EXPECT_EQ(status.exitCode, 3);
+}
+
+TEST(SpawnWithPipes, ChildSeesEndOfInputWhenParentClosesIt) {
+  SpawnedChild child = spawnWithPipes("/bin/cat", {});
+  closeFd(child.stdinFd);
+  EXPECT_EQ(readAll(child.stdoutFd), "");
+  closeFd(child.stdoutFd);
+  closeFd(child.stderrFd);
+  EXPECT_EQ(waitForExit(child.pid).exitCode, 0);
+}
+
+TEST(SpawnWithPipes, MissingProgramThrowsNamingIt) {
+  try {
+    spawnWithPipes("/nonexistent/program", {});
+    FAIL() << "no exception";
+  } catch (const error::ESystemError& e) {
+    EXPECT_NE(e.text().find("/nonexistent/program"), std::string::npos) << e.text();
+  }
+}
+
+TEST(ReapIfEnded, ReportsNothingWhileRunningAndTheSignalAfterAKill) {
+  SpawnedChild child = spawnWithPipes("/bin/cat", {});
+  EXPECT_FALSE(reapIfEnded(child.pid).has_value());
+  sendSignal(child.pid, SIGKILL);
+  const ChildStatus status = waitForExit(child.pid);
+  EXPECT_TRUE(status.signalled);
+  EXPECT_EQ(status.signal, SIGKILL);
+  // Signalling a process that is gone is not an error.
+  sendSignal(child.pid, SIGTERM);
+  closeFd(child.stdinFd);
+  closeFd(child.stdoutFd);
+  closeFd(child.stderrFd);
+}
+
+TEST(IsExecutableFile, TellsProgramsFromOtherPaths) {
+  EXPECT_TRUE(isExecutableFile("/bin/sh"));
+  EXPECT_FALSE(isExecutableFile("/nonexistent/program"));
+  EXPECT_FALSE(isExecutableFile("/etc/hostname-that-does-not-exist"));
+}
+
+}  // namespace
+}  // namespace os

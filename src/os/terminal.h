@@ -1,0 +1,16 @@
+#pragma once
+// What a program that prints for people needs to know about where its output
+// goes and how the user set up the environment.
+#include <optional>
+#include <string>
+
+namespace os {
+
+// True when the descriptor is a terminal (so colours and live output make
+// sense there).
+bool isTerminal(int fd) noexcept;
+
+// The value of an environment variable, or nothing when it is not set.
+std::optional<std::string> environmentValue(const std::string& name);
+
+}  // namespace os
