@@ -24,6 +24,8 @@ std::map<tql::id_t, IdSet> dependentsIndex;
 
 namespace {
 
+const IdSet kNoIds;
+
 struct NotificationCount {
   std::uint64_t sent = 0;
   std::uint64_t nextMark = 1;
@@ -31,6 +33,11 @@ struct NotificationCount {
 NotificationCount notificationCount;
 
 }  // namespace
+
+const IdSet& dependentsOf(const tql::id_t& id) {
+  const auto it = dependentsIndex.find(id);
+  return it == dependentsIndex.end() ? kNoIds : it->second;
+}
 
 void countStatusNotification() {
   NotificationCount& c = notificationCount;

@@ -52,6 +52,11 @@ extern std::set<std::uint32_t> ignoredReplies;
 
 extern std::map<tql::id_t, IdSet> dependentsIndex;
 
+// The ids of the objects whose `dependsOn` names `id`, whether or not a
+// keeper for `id` exists: when a dependency is deleted, its dependents must
+// still be reconsidered.
+const IdSet& dependentsOf(const tql::id_t& id);
+
 // The keeper registered under `id`, or null.
 template <class Keeper>
 Keeper* findKeeper(const std::map<tql::id_t, Keeper*>& registry, const tql::id_t& id) {
