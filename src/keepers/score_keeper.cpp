@@ -1,0 +1,377 @@
+#include "keepers/score_keeper.h"
+
+#include <algorithm>
+#include <string>
+
+#include "error/check.h"
+#include "error/exception.h"
+#include "keepers/node_like_score_keeper.h"
+#include "keepers/plan_keeper.h"
+#include "meter/log.h"
+#include "meter/process_metrics.h"
+#include "tql/property_access.h"
+#include "tql/schema.h"
+#include "wire/alarms.h"
+#include "wire/alert.h"
+#include "wire/dbms.h"
+#include "wire/devent.h"
+
+namespace keepers {
+
+namespace {
+
+std::string signedText(std::uint32_t v) { return std::to_string(static_cast<std::int32_t>(v)); }
+std::string low32Text(std::int64_t v) { return std::to_string(static_cast<std::uint32_t>(v)); }
+std::string timeText(htime::usec_time t) { return low32Text(t.sec) + "." + low32Text(t.usec); }
+
+}  // namespace
+
+ScoreKeeper::ScoreKeeper(CountKeeper* parentKeeper, tql::object_ptr node,
+                         NodeLikeScoreKeeper* thresholdSource, bool agentCheck, EventSink& sink)
+    : CheckParent(parentKeeper, std::move(node), agentCheck),
+      sink_(&sink),
+      threshold_source_(thresholdSource),
+      last_accumulation_(htime::now()) {
+  scoreKeepers.insert_or_assign(id(), this);
+  ++meter::numObjs();
+}
+
+ScoreKeeper::~ScoreKeeper() {
+  // Passing through "no status" withdraws this keeper from every counter.
+  setCurStatus(kNoStatus);
+  notify_queue.erase(this);
+  --meter::numObjs();
+  const auto it = scoreKeepers.find(id());
+  if (it != scoreKeepers.end() && it->second == this) scoreKeepers.erase(it);
+  HX_CHECK(counted_ <= kGood, "ScoreKeeper[" + id().toString() + "] still counted on destruction");
+  if (own_unknown_ != 0 || own_warn_ != 0 || own_alert_ != 0) {
+    std::string text = "Non-zero counts upon destruction of ScoreKeeper[" + id().toString() + "]";
+    if (parentKeeper() != nullptr) text += " parent[" + parentKeeper()->id().toString() + "]";
+    error::assertionFailed(text);
+  }
+  cancel(threshold_record_);
+  cancel(grace_record_);
+  touched.erase(this);
+}
+
+Thresholds ScoreKeeper::thresholds() const {
+  return threshold_source_ == nullptr ? Thresholds{} : threshold_source_->levels();
+}
+
+void ScoreKeeper::freeze() {
+  if (freeze_depth_++ != 0) return;
+  if (active_ && alert_strategy_ == kScoreDriven) accumulate(htime::now());
+}
+
+void ScoreKeeper::accumulate(htime::usec_time now) {
+  score_ = accumulateScore(score_, elapsedSeconds(last_accumulation_, now), state_, rates_,
+                           thresholds());
+  last_accumulation_ = now;
+}
+
+void ScoreKeeper::unfreeze() {
+  HX_CHECK(freeze_depth_ != 0, "ScoreKeeper[" + id().toString() + "] unfrozen while not frozen");
+  if (--freeze_depth_ != 0) {
+    HX_LOG_DEBUG(32, "Nothing frozen in unfreeze");
+    return;
+  }
+  if (no_status_) {
+    setCurStatus(kNoStatus);
+    return;
+  }
+  deadline_ = htime::never;
+  if (!active_) {
+    HX_LOG_DEBUG(32, "Not active");
+    setCurStatus(kNoStatus);
+    return;
+  }
+  const htime::usec_time now = htime::now();
+  last_accumulation_ = now;
+  saveOrRestoreScore();
+  const Derivation d = deriveStatus(alert_strategy_, state_, score_, rates_, thresholds(), now);
+  next_threshold_ = d.nextThreshold;
+  deadline_ = d.deadline;
+  HX_LOG_DEBUG(32, "*Calling setCurStatus");
+  setCurStatus(d.status);
+  HX_LOG_DEBUG(32, "*Calling touched");
+  touch();
+}
+
+void ScoreKeeper::saveOrRestoreScore() {
+  // Whatever the score gathers during downtime is dropped when it ends.
+  if (planDownCount() > 0 && saved_score_ == -1) {
+    HX_LOG_DEBUG(32, "We are entering scheduled downtime, save score");
+    saved_score_ = score_;
+  } else if (planDownCount() == 0 && saved_score_ != -1) {
+    HX_LOG_DEBUG(32, "We are leaving scheduled downtime, restore score");
+    score_ = saved_score_;
+    saved_score_ = -1;
+  }
+}
+
+void ScoreKeeper::setCurState(std::uint32_t state) {
+  HX_LOG_DEBUG(32, "ScoreKeeper::setCurState[" + id().toString() + "](" + signedText(state) + ")");
+  freeze();
+  state_ = state;
+  unfreeze();
+}
+
+void ScoreKeeper::setCurStatus(status_t status) {
+  HX_LOG_DEBUG(32, "setCurStatus[" + id().toString() + "](" + std::string(statusName(status)) +
+                       "), cur: " + std::string(statusName(cur_)) +
+                       ", sticky: " + std::string(statusName(sticky_)));
+  cur_ = graceRule(status, htime::now());
+  applyStatus(stickyRule());
+  HX_LOG_DEBUG(32, "After cur: " + std::string(statusName(cur_)) +
+                       ", sticky: " + std::string(statusName(sticky_)));
+}
+
+status_t ScoreKeeper::graceRule(status_t requested, htime::usec_time now) {
+  // A freshly active object that is still unknown gets a minute to report
+  // before it counts as UNKNOWN.
+  if (requested != kUnknown && requested != kUninitialized) {
+    uninitialized_since_ = htime::never;
+    touch();
+    return requested;
+  }
+  if (cur_ == kNoStatus) {
+    uninitialized_since_ = now;
+    touch();
+    return kUninitialized;
+  }
+  if (cur_ != kUninitialized) return requested;
+  // A grace period that was never started (an UNINITIALIZED taken as such)
+  // counts as over, so the object cannot stay UNINITIALIZED for good.
+  if (uninitialized_since_ != htime::never &&
+      TimeOrder{}(now, uninitialized_since_ + htime::usec_time{kUninitializedGraceSeconds})) {
+    return kUninitialized;
+  }
+  uninitialized_since_ = htime::never;
+  touch();
+  return requested;
+}
+
+status_t ScoreKeeper::stickyRule() {
+  if (!acknowledge_required_) {
+    sticky_ = cur_;
+    return sticky_;
+  }
+  if (cur_ == kNoStatus) sticky_ = kNoStatus;
+  // Trouble during downtime shows but is not remembered past its end.
+  if (planDownCount() > 0) return std::max(sticky_, cur_);
+  if (cur_ > sticky_ || (cur_ == kGood && (sticky_ == kUnknown || sticky_ == kUninitialized))) {
+    sticky_ = cur_;
+  }
+  return sticky_;
+}
+
+bool ScoreKeeper::statusSourceFailed() const {
+  for (const tql::id_t& s : statusSources()) {
+    const ScoreKeeper* source = findKeeper(scoreKeepers, s);
+    if (source != nullptr && source->counted_ > kGood) return true;
+  }
+  return false;
+}
+
+bool ScoreKeeper::explainedByDependency(status_t s) const {
+  if (s == kNoStatus || s == kGood) return false;
+  const bool unknownish = s == kUninitialized || s == kUnknown;
+  const bool upToWarn = unknownish || s == kWarn;
+  const bool upToAlert = upToWarn || s == kAlert;
+  for (const CountKeeper* k = this; k != nullptr; k = k->parentKeeper()) {
+    for (const tql::id_t& d : k->dependencies()) {
+      const CountKeeper* dep = findKeeper(countKeepers, d);
+      if (dep == nullptr) continue;
+      if (unknownish && dep->unknownCount() != 0) return true;
+      if (upToWarn && dep->warnCount() != 0) return true;
+      if (upToAlert && dep->alertCount() != 0) return true;
+    }
+  }
+  return false;
+}
+
+void ScoreKeeper::applyStatus(status_t s) {
+  pending_.reset();
+  bool explained = false;
+  if (s != kNoStatus && statusSourceFailed()) {
+    s = kUnknown;
+    explained = true;
+  }
+  updateCounters(s);
+  status_t code;
+  if (planDownCount() > 0) {
+    code = downtimeCode(s);
+  } else {
+    explained = explained || explainedByDependency(s);
+    code = explained ? explainedCode(s) : s;
+  }
+  entered_ = updateEnteredTimes(entered_, code, dbms_, htime::now().sec);
+  if (code == dbms_) {
+    HX_LOG_DEBUG(32, "New status equals dbms status - not adding to notify queue");
+    return;
+  }
+  HX_LOG_DEBUG(32, "New status differs from dbms status - will queue for notify");
+  // The oldest unreported status stays: a change and its reversal within
+  // one turn report nothing.
+  notify_queue.emplace(this, dbms_);
+  dbms_ = code;
+}
+
+void ScoreKeeper::updateCounters(status_t status) {
+  const status_t old = counted_;
+  if (status == old) return;
+  std::int32_t d[3] = {0, 0, 0};  // unknown, warn, alert
+  const auto slot = [](CountClass c) { return static_cast<int>(c) - 1; };
+  const CountClass oldClass = countClass(old);
+  HX_CHECK(oldClass != CountClass::kInvalid, "Unexpected counted_status in updateCounters");
+  const CountClass newClass = countClass(status);
+  HX_CHECK(newClass != CountClass::kInvalid,
+           "Unexpected status (" + std::to_string(status) + ") in updateCounters");
+  if (oldClass != CountClass::kNone) --d[slot(oldClass)];
+  if (newClass != CountClass::kNone) ++d[slot(newClass)];
+  if (d[0] == 0 && d[1] == 0 && d[2] == 0) return;
+  status_change_queue.insert(id());
+  propagate(d[0], d[1], d[2]);
+  own_unknown_ += static_cast<std::uint32_t>(d[0]);
+  own_warn_ += static_cast<std::uint32_t>(d[1]);
+  own_alert_ += static_cast<std::uint32_t>(d[2]);
+  counted_ = status;
+}
+
+void ScoreKeeper::setPending(const tql::id_t& user, const std::string& comment) {
+  pending_ = std::make_unique<Pending>(Pending{user, comment});
+}
+
+tql::id_t ScoreKeeper::pendingUser() const { return pending_ ? pending_->user : tql::id_t{}; }
+std::string ScoreKeeper::pendingComment() const {
+  return pending_ ? pending_->comment : std::string{};
+}
+
+void ScoreKeeper::acknowledgeAlert(const tql::id_t& user, const std::string& comment) {
+  freeze();
+  score_ = 0;
+  state_ = kStateGood;
+  unfreeze();
+  sticky_ = cur_;
+  applyStatus(cur_);
+  // After the last applyStatus, so that they travel with the notification.
+  setPending(user, comment);
+}
+
+void ScoreKeeper::resetScore(const tql::id_t& user, const std::string& comment) {
+  zeroScore(user, comment);
+}
+
+void ScoreKeeper::zeroScore(const tql::id_t& user, const std::string& comment) {
+  freeze();
+  score_ = 0;
+  unfreeze();
+  setPending(user, comment);
+}
+
+void ScoreKeeper::resetAllScores(const tql::id_t& /*user*/, const std::string& /*comment*/) {
+  meter::log("Recursive score reset for " + id().toString() + " ignored: not a node", 0);
+}
+
+void ScoreKeeper::adjustedForDowntime() {
+  freeze();
+  unfreeze();
+}
+
+void ScoreKeeper::boundaryReached() {
+  freeze();
+  unfreeze();
+}
+
+void ScoreKeeper::process() {
+  reschedule(threshold_record_, deadline_);
+  reschedule(grace_record_,
+             uninitialized_since_ == htime::never
+                 ? htime::never
+                 : uninitialized_since_ + htime::usec_time{kUninitializedGraceSeconds});
+  HX_LOG_DEBUG(32, "in ScoreKeeper process");
+}
+
+void ScoreKeeper::notifyStatusChange(status_t old) {
+  if (dbms_ == old) return;
+  const std::int64_t now = htime::now().sec;
+  const tql::id_t node = threshold_source_ != nullptr ? threshold_source_->id() : id();
+  const std::string text = incidentText(label(), downtimeComment(), dbms_, old);
+  if (writesIncidentLog() && !text.empty()) {
+    sink_->send(queues::devent_t<queues::PUT_INCIDENTLOG>(
+        queues::QUEUE_DBMS, 0,
+        dbms::Put_IncidentLog_Data{now, node, text, incidentSeverity(dbms_)}));
+  }
+  sink_->send(queues::devent_t<queues::OBJECT_STATUS_CHANGE>(
+      queues::QUEUE_ALRT, 0,
+      alert::Object_Status_Change_Data{id(), node, old, dbms_, pendingUser(), pendingComment()}));
+  HX_LOG_DEBUG(32, "StatusChange for Object " + id().toString() + ": " + std::to_string(old) +
+                       " to " + std::to_string(dbms_));
+  countStatusNotification();
+  pending_.reset();
+  submitStatus();
+}
+
+void ScoreKeeper::submitStatus() {
+  HX_LOG_DEBUG(32, "Set status submit to dbms for id " + id().toString() + " status " +
+                       std::string(statusName(dbms_)));
+  sink_->send(queues::devent_t<queues::SET_STATUS>(
+      queues::QUEUE_DBMS, 0, alarms::Set_Status_Data{id(), dbms_, entered_.warn, entered_.alert}));
+}
+
+std::string ScoreKeeper::describe() const {
+  return "(" + signedText(state_) + ", " + std::to_string(score_) + ", " +
+         std::to_string(saved_score_) + ", " + timeText(last_accumulation_) + ", " +
+         signedText(cur_) + ", " + signedText(sticky_) + ", " + signedText(dbms_) + ", " +
+         low32Text(entered_.warn) + ", " + low32Text(entered_.alert) + ", " +
+         timeText(uninitialized_since_) + ")";
+}
+
+// --- CheckScoreKeeper ---
+
+CheckScoreKeeper::CheckScoreKeeper(CountKeeper* parentKeeper, tql::object_ptr node,
+                                   NodeLikeScoreKeeper* thresholdSource, bool agentCheck,
+                                   EventSink& sink)
+    : ScoreKeeper(parentKeeper, std::move(node), thresholdSource, agentCheck, sink) {
+  if (agentCheck) rebuildStatusSources();
+  update(true);
+}
+
+const CountKeeper* CheckScoreKeeper::fixedStatusSource() const {
+  return agentCheck() ? thresholdSource() : nullptr;
+}
+
+void CheckScoreKeeper::update(bool /*top*/) {
+  freeze();
+  updateLinks();
+  const tql::object_t& o = *object;
+  setActive(tql::getBoolean(o, tql::prop::active));
+  tql::getString(o, tql::prop::longLabel);  // required: read again for each incident
+  setAlertStrategy(tql::getEnum(o, tql::prop::alertStrategy, 0));
+  setAcknowledgeRequired(tql::getBoolean(o, tql::prop::acknowledgeAlerts));
+  setRates({tql::getInt(o, tql::prop::goodScore), tql::getInt(o, tql::prop::warnScore),
+            tql::getInt(o, tql::prop::alertScore)});
+  if (const tql::property_t* p = optionalProperty(o, tql::prop::checkType)) {
+    setNoStatus(tql::getUint(*p) == 8);
+  }
+  unfreeze();
+}
+
+std::string CheckScoreKeeper::label() const {
+  return tql::getString(*object, tql::prop::longLabel);
+}
+
+tql::IncrementalSubscriber::ObjectPtr CheckScoreKeeper::createChild(tql::object_ptr node) {
+  switch (node->class_) {
+    case tql::cls::Plan:
+      return std::make_unique<PlanKeeper>(this, std::move(node));
+    case tql::cls::CheckAccumulation:
+      return std::make_unique<CheckScoreKeeper>(this, std::move(node), thresholdSource(),
+                                                agentCheck(), sink());
+    default:
+      throw error::EFatal("Got " + tql::className(node->class_) +
+                          " as child of Check(Accumulation)");
+  }
+}
+
+}  // namespace keepers

@@ -1,0 +1,197 @@
+#pragma once
+// ScoreKeeper: the companion of every object with a status of its own
+// (checks, check accumulations, nodes, domain exports). It holds the check
+// state, the score and the current, sticky and DBMS statuses; applies the
+// status rules whenever an input changes; keeps the counters of its
+// ancestors in step; queues itself for notification when its DBMS status
+// changes; and, when the main loop asks, sends the incident, the status
+// change notification and the new status.
+//
+// Every change of a score input runs inside freeze()/unfreeze(): the
+// outermost freeze accumulates the score up to now, the outermost unfreeze
+// derives the status from the new inputs. Work that can wait (arming the
+// threshold and grace wake-ups) happens in process(), once per turn.
+//
+// CheckParent carries the agent-check flag shared by checks and check
+// groups; CheckScoreKeeper is the keeper of Check and CheckAccumulation.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "keepers/count_keeper.h"
+#include "keepers/shared/event_sink.h"
+#include "keepers/shared/event_tracker.h"
+#include "keepers/status.h"
+#include "time/usec_time.h"
+
+namespace keepers {
+
+class NodeLikeScoreKeeper;
+class NodeScoreKeeper;
+
+class CheckParent : public CountKeeper {
+ public:
+  CheckParent(CountKeeper* parentKeeper, tql::object_ptr node, bool agentCheck)
+      : CountKeeper(parentKeeper, std::move(node)), agent_check_(agentCheck) {}
+
+  // Inside a check group named "agentchecks": the check reports UNKNOWN
+  // while its node is in trouble.
+  bool agentCheck() const { return agent_check_; }
+
+ private:
+  bool agent_check_;
+};
+
+class ScoreKeeper : public CheckParent, public EventTrackerOwner {
+ public:
+  // thresholdSource: the node whose levels apply (null for a node-like
+  // keeper, which sets itself). Registers in `scoreKeepers`; the concrete
+  // keeper runs its update.
+  ScoreKeeper(CountKeeper* parentKeeper, tql::object_ptr node, NodeLikeScoreKeeper* thresholdSource,
+              bool agentCheck, EventSink& sink);
+  ~ScoreKeeper() override;
+
+  // --- Inputs from events and the delayed pass ---
+  void setCurState(std::uint32_t state);
+  // Applies a status through the grace and sticky rules; the delayed pass
+  // calls it with the current status to reconsider an object.
+  void setCurStatus(status_t status);
+  void acknowledgeAlert(const tql::id_t& user, const std::string& comment);
+  void resetScore(const tql::id_t& user, const std::string& comment);
+  // Resets the node and every check that takes its levels from it. Only
+  // nodes can; any other keeper logs that it ignores the request.
+  virtual void resetAllScores(const tql::id_t& user, const std::string& comment);
+  // The node keeper behind this keeper, or null: check-ins and recursive
+  // resets are only for nodes.
+  virtual NodeScoreKeeper* asNode() { return nullptr; }
+
+  // --- Notification, run by the main loop for each notify_queue entry ---
+  // Reports the change from `old` to the current DBMS status, unless the
+  // status went back to `old` before it was reported.
+  void notifyStatusChange(status_t old);
+  // Sends SET_STATUS with the DBMS status and the entered times.
+  void submitStatus();
+
+  // --- Rule steps, public for the keepers that drive them ---
+  void freeze();
+  void unfreeze();
+  // Recodes an applied status for the DBMS (status source failure, counts,
+  // downtime, dependencies), moves the entered times and queues the
+  // notification when the DBMS status changes.
+  void applyStatus(status_t status);
+  // Moves the counters from the counted status to `status`.
+  void updateCounters(status_t status);
+
+  void adjustedForDowntime() override;
+  void boundaryReached() override;
+  tql::id_t ownerId() const override { return id(); }
+  // Arms the threshold and grace wake-ups.
+  void process() override;
+
+  virtual bool writesIncidentLog() const { return true; }
+  // The object's name in incident texts.
+  virtual std::string label() const { return {}; }
+  // "(state, score, saved, last accumulation, cur, sticky, dbms, entered
+  // warn, entered alert, uninitialized since)" for debugging.
+  virtual std::string describe() const;
+
+  // --- Observers ---
+  bool active() const { return active_; }
+  std::uint32_t alertStrategy() const { return alert_strategy_; }
+  bool acknowledgeRequired() const { return acknowledge_required_; }
+  const Rates& rates() const { return rates_; }
+  NodeLikeScoreKeeper* thresholdSource() const { return threshold_source_; }
+  // The levels that apply: the threshold source's, or all zero without one.
+  Thresholds thresholds() const;
+  std::uint32_t state() const { return state_; }
+  std::int32_t score() const { return score_; }
+  std::int32_t savedScore() const { return saved_score_; }
+  htime::usec_time lastAccumulation() const { return last_accumulation_; }
+  status_t curStatus() const { return cur_; }
+  status_t stickyStatus() const { return sticky_; }
+  status_t countedStatus() const { return counted_; }
+  status_t dbmsStatus() const { return dbms_; }
+  std::int64_t enteredWarn() const { return entered_.warn; }
+  std::int64_t enteredAlert() const { return entered_.alert; }
+  htime::usec_time uninitializedSince() const { return uninitialized_since_; }
+  std::int32_t nextThreshold() const { return next_threshold_; }
+  htime::usec_time thresholdDeadline() const { return deadline_; }
+  std::uint32_t freezeDepth() const { return freeze_depth_; }
+  bool noStatus() const { return no_status_; }
+  const BoundaryRecord& thresholdRecord() const { return threshold_record_; }
+  const BoundaryRecord& graceRecord() const { return grace_record_; }
+  // Who caused the pending change and why (empty when nobody).
+  tql::id_t pendingUser() const;
+  std::string pendingComment() const;
+
+ protected:
+  EventSink& sink() const { return *sink_; }
+  void setThresholdSource(NodeLikeScoreKeeper* source) { threshold_source_ = source; }
+  void setActive(bool active) { active_ = active; }
+  void setAlertStrategy(std::uint32_t strategy) { alert_strategy_ = strategy; }
+  void setAcknowledgeRequired(bool required) { acknowledge_required_ = required; }
+  void setRates(const Rates& rates) { rates_ = rates; }
+  void setNoStatus(bool noStatus) { no_status_ = noStatus; }
+  // Score to 0 inside a freeze, with the acting user kept for the
+  // notification.
+  void zeroScore(const tql::id_t& user, const std::string& comment);
+
+ private:
+  struct Pending {
+    tql::id_t user;
+    std::string comment;
+  };
+
+  void accumulate(htime::usec_time now);
+  void saveOrRestoreScore();
+  status_t graceRule(status_t requested, htime::usec_time now);
+  status_t stickyRule();
+  bool statusSourceFailed() const;
+  bool explainedByDependency(status_t status) const;
+  void setPending(const tql::id_t& user, const std::string& comment);
+
+  EventSink* sink_;
+  NodeLikeScoreKeeper* threshold_source_;
+  Rates rates_;
+  std::uint32_t alert_strategy_ = 0;
+  std::uint32_t state_ = kStateUnknown;
+  std::int32_t score_ = 0;
+  std::int32_t saved_score_ = -1;  // -1: nothing saved
+  htime::usec_time last_accumulation_;
+  status_t cur_ = kNoStatus;
+  status_t sticky_ = kNoStatus;
+  status_t counted_ = kNoStatus;
+  status_t dbms_ = kNoStatus;
+  EnteredTimes entered_;
+  htime::usec_time uninitialized_since_ = htime::never;
+  std::int32_t next_threshold_ = -1;
+  htime::usec_time deadline_ = htime::never;
+  std::uint32_t freeze_depth_ = 0;
+  // What this keeper added to its own counters, to prove it withdrew it.
+  std::uint32_t own_unknown_ = 0;
+  std::uint32_t own_warn_ = 0;
+  std::uint32_t own_alert_ = 0;
+  bool active_ = false;
+  bool acknowledge_required_ = false;
+  bool no_status_ = false;
+  std::unique_ptr<Pending> pending_;  // rare: only after an acknowledgement or reset
+  BoundaryRecord threshold_record_{*this};
+  BoundaryRecord grace_record_{*this};
+};
+
+class CheckScoreKeeper final : public ScoreKeeper {
+ public:
+  // Reads the object at once.
+  CheckScoreKeeper(CountKeeper* parentKeeper, tql::object_ptr node,
+                   NodeLikeScoreKeeper* thresholdSource, bool agentCheck, EventSink& sink);
+
+  // Plan and CheckAccumulation children; anything else is EFatal.
+  tql::IncrementalSubscriber::ObjectPtr createChild(tql::object_ptr node) override;
+  void update(bool top) override;
+  std::string label() const override;
+
+ protected:
+  const CountKeeper* fixedStatusSource() const override;
+};
+
+}  // namespace keepers

@@ -1,0 +1,374 @@
+#pragma once
+// Test-only (GoogleTest): builds mirrored object trees for the keepers,
+// records the events they send, and stands in for the driver's turn (the
+// delayed pass, notifications, boundary wake-ups) so that tests can drive
+// keepers the way the process does. Never include from library code.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "keepers/count_keeper.h"
+#include "keepers/domain_keeper.h"
+#include "keepers/node_score_keeper.h"
+#include "keepers/score_keeper.h"
+#include "keepers/shared/event_sink.h"
+#include "keepers/shared/registries.h"
+#include "meter/log.h"
+#include "meter/process_metrics.h"
+#include "time/fake_clock.h"
+#include "tql/schema.h"
+#include "tql/subscription/incremental_subscriber.h"
+#include "wire/alarms.h"
+#include "wire/alert.h"
+#include "wire/dbms.h"
+#include "wire/devent.h"
+
+namespace keepers::testing {
+
+using tql::id_t;
+using tql::object_ptr;
+
+// --- Object trees ---
+
+inline object_ptr object(std::uint32_t cls, id_t id) {
+  auto o = std::make_unique<tql::object_t>();
+  o->class_ = cls;
+  o->id = id;
+  return o;
+}
+
+template <class P, class V>
+void put(tql::object_t& o, std::uint32_t number, V value) {
+  o.properties[number] = std::make_unique<P>(number, std::move(value));
+}
+inline void putInt(tql::object_t& o, std::uint32_t n, std::int32_t v) {
+  put<tql::property_int_t>(o, n, v);
+}
+inline void putUint(tql::object_t& o, std::uint32_t n, std::uint32_t v) {
+  put<tql::property_uint_t>(o, n, v);
+}
+inline void putBool(tql::object_t& o, std::uint32_t n, bool v) {
+  put<tql::property_boolean_t>(o, n, v);
+}
+inline void putString(tql::object_t& o, std::uint32_t n, std::string v) {
+  put<tql::property_string_t>(o, n, std::move(v));
+}
+inline void putEnum(tql::object_t& o, std::uint32_t n, std::uint32_t v) {
+  o.properties[n] = std::make_unique<tql::property_enum_t>(n, 0, v);
+}
+inline void putIds(tql::object_t& o, std::uint32_t n, std::set<id_t> ids) {
+  put<tql::property_object_set_t>(o, n, std::move(ids));
+}
+// The property exists but holds no value.
+inline void putNullUint(tql::object_t& o, std::uint32_t n) {
+  putUint(o, n, 0);
+  o.properties[n]->isNull = true;
+}
+
+inline void putLinks(tql::object_t& o, const std::optional<std::uint32_t>& locale,
+                     const std::optional<std::set<id_t>>& dependsOn) {
+  if (locale) putUint(o, tql::prop::stationLocale, *locale);
+  if (dependsOn) putIds(o, tql::prop::dependsOn, *dependsOn);
+}
+
+struct CheckSpec {
+  bool active = true;
+  std::string label = "check";
+  std::uint32_t strategy = kFollowState;
+  bool ack = false;
+  Rates rates;
+  std::optional<std::uint32_t> checkType;
+  std::optional<std::uint32_t> locale;
+  std::optional<std::set<id_t>> dependsOn;
+};
+
+inline object_ptr check(id_t id, const CheckSpec& s = {}, std::uint32_t cls = tql::cls::Check) {
+  auto o = object(cls, id);
+  putBool(*o, tql::prop::active, s.active);
+  putString(*o, tql::prop::longLabel, s.label);
+  putEnum(*o, tql::prop::alertStrategy, s.strategy);
+  putBool(*o, tql::prop::acknowledgeAlerts, s.ack);
+  putInt(*o, tql::prop::goodScore, s.rates.good);
+  putInt(*o, tql::prop::warnScore, s.rates.warn);
+  putInt(*o, tql::prop::alertScore, s.rates.alert);
+  if (s.checkType) putUint(*o, tql::prop::checkType, *s.checkType);
+  putLinks(*o, s.locale, s.dependsOn);
+  return o;
+}
+
+inline object_ptr accumulation(id_t id, const CheckSpec& s = {}) {
+  return check(id, s, tql::cls::CheckAccumulation);
+}
+
+struct NodeSpec {
+  std::optional<std::uint32_t> frequency = 300;
+  std::uint32_t strategy = kFollowState;
+  bool ack = false;
+  std::int32_t checkinScore = 0;
+  std::int32_t missedCheckinScore = 0;
+  Thresholds levels{100, 200, 1000, 1000};
+  std::optional<std::uint32_t> locale;
+  std::optional<std::set<id_t>> dependsOn;
+};
+
+inline void putLevels(tql::object_t& o, const Thresholds& t) {
+  putInt(o, tql::prop::warn, t.warn);
+  putInt(o, tql::prop::alert, t.alert);
+  putInt(o, tql::prop::warnCeiling, t.warnCeiling);
+  putInt(o, tql::prop::alertCeiling, t.alertCeiling);
+}
+
+inline object_ptr node(id_t id, const NodeSpec& s = {}) {
+  auto o = object(tql::cls::Node, id);
+  if (s.frequency) putUint(*o, tql::prop::checkinFrequency, *s.frequency);
+  putEnum(*o, tql::prop::alertStrategy, s.strategy);
+  putBool(*o, tql::prop::acknowledgeAlerts, s.ack);
+  putInt(*o, tql::prop::checkinScore, s.checkinScore);
+  putInt(*o, tql::prop::missedCheckinScore, s.missedCheckinScore);
+  putLevels(*o, s.levels);
+  putLinks(*o, s.locale, s.dependsOn);
+  return o;
+}
+
+struct ExportSpec {
+  std::optional<std::uint32_t> gid;
+  std::uint32_t strategy = kFollowState;
+  bool ack = false;
+  Rates rates;
+  Thresholds levels{100, 200, 1000, 1000};
+};
+
+inline object_ptr domainExport(id_t id, const ExportSpec& s = {}) {
+  auto o = object(tql::cls::DomainExport, id);
+  if (s.gid) putUint(*o, tql::prop::gid, *s.gid);
+  putEnum(*o, tql::prop::alertStrategy, s.strategy);
+  putBool(*o, tql::prop::acknowledgeAlerts, s.ack);
+  putInt(*o, tql::prop::goodScore, s.rates.good);
+  putInt(*o, tql::prop::warnScore, s.rates.warn);
+  putInt(*o, tql::prop::alertScore, s.rates.alert);
+  putLevels(*o, s.levels);
+  return o;
+}
+
+inline object_ptr domain(id_t id, std::optional<std::uint32_t> locale = {},
+                         std::optional<std::set<id_t>> dependsOn = {}) {
+  auto o = object(tql::cls::Domain, id);
+  putLinks(*o, locale, dependsOn);
+  return o;
+}
+
+inline object_ptr group(id_t id, std::string siblingName) {
+  auto o = object(tql::cls::CheckGroup, id);
+  putString(*o, tql::prop::siblingName, std::move(siblingName));
+  return o;
+}
+
+// `parent` with the children appended.
+template <class... Children>
+object_ptr with(object_ptr parent, Children&&... children) {
+  (parent->children.push_back(std::forward<Children>(children)), ...);
+  return parent;
+}
+
+// --- Events ---
+
+class RecordingSink : public EventSink {
+ public:
+  void send(const queues::event& ev) override { events.push_back(ev.clone()); }
+  std::uint32_t nextUid() override { return ++uid; }
+
+  // The payloads of the recorded events of type N, in order.
+  template <queues::event_t N>
+  std::vector<queues::event_data_t<N>> data() const {
+    std::vector<queues::event_data_t<N>> out;
+    for (const auto& ev : events) {
+      if (ev->type != N) continue;
+      const auto* typed = dynamic_cast<const queues::devent_t<N>*>(ev.get());
+      EXPECT_NE(typed, nullptr);
+      if (typed != nullptr) out.push_back(typed->data);
+    }
+    return out;
+  }
+  // The event types in order, then forgets the events.
+  std::vector<queues::event_t> takeTypes() {
+    std::vector<queues::event_t> out;
+    for (const auto& ev : events) out.push_back(ev->type);
+    events.clear();
+    return out;
+  }
+
+  std::vector<queues::EventPtr> events;
+  std::uint32_t uid = 0;
+};
+
+// Collects log lines.
+class RecordingLog : public meter::LogSink {
+ public:
+  RecordingLog() : previous_(meter::setLogSink(this)) {}
+  ~RecordingLog() override { meter::setLogSink(previous_); }
+  void writeLog(std::string_view text, std::uint32_t level) override {
+    lines.push_back(std::to_string(level) + " " + std::string(text));
+  }
+  std::vector<std::string> lines;
+
+ private:
+  meter::LogSink* previous_;
+};
+
+// --- The subscriber and the driver's turn ---
+
+class KeeperSubscriber : public tql::IncrementalSubscriber {
+ public:
+  explicit KeeperSubscriber(EventSink& sink) : sink_(sink) {}
+  ~KeeperSubscriber() override { deleteTree(); }
+
+ protected:
+  ObjectPtr createRoot(object_ptr node) override {
+    return std::make_unique<DomainKeeper>(nullptr, std::move(node), sink_);
+  }
+
+ private:
+  EventSink& sink_;
+};
+
+inline void addSubtree(std::set<id_t>& ids, CountKeeper* k) {
+  if (k == nullptr || !ids.insert(k->id()).second) return;
+  for (auto& entry : k->children) addSubtree(ids, dynamic_cast<CountKeeper*>(entry.second.get()));
+}
+
+inline void processTouched() {
+  const std::set<EventTrackerOwner*> owners = std::move(touched);
+  touched.clear();
+  for (EventTrackerOwner* o : owners) o->process();
+}
+
+// The delayed pass as the driver runs it (dependents found by id, so a
+// deleted dependency still releases them): objects depending on changed
+// counts and watching changed sources reconsider their status, at most
+// three rounds, then touched keepers are processed.
+inline void performDelayedComputations() {
+  for (int pass = 0; pass < 3; ++pass) {
+    std::set<id_t> reconsider;
+    while (!count_queue.empty()) {
+      const id_t x = *count_queue.begin();
+      count_queue.erase(count_queue.begin());
+      // By id: the keeper of x may be gone while its dependents remain.
+      for (const id_t& d : IdSet(dependentsOf(x)))
+        addSubtree(reconsider, findKeeper(countKeepers, d));
+    }
+    while (!status_change_queue.empty()) {
+      const id_t x = *status_change_queue.begin();
+      status_change_queue.erase(status_change_queue.begin());
+      if (CountKeeper* k = findKeeper(countKeepers, x)) {
+        for (const id_t& w : IdSet(k->statusWatchers()))
+          addSubtree(reconsider, findKeeper(countKeepers, w));
+      }
+    }
+    for (const id_t& id : reconsider) {
+      if (ScoreKeeper* s = findKeeper(scoreKeepers, id)) s->setCurStatus(s->curStatus());
+    }
+    if (count_queue.empty() && status_change_queue.empty()) break;
+  }
+  processTouched();
+}
+
+inline void sendNotifications() {
+  const std::map<ScoreKeeper*, std::uint32_t> queued = std::move(notify_queue);
+  notify_queue.clear();
+  for (const auto& [keeper, old] : queued) keeper->notifyStatusChange(old);
+}
+
+// One turn of the main loop up to the wait.
+inline void turn() {
+  performDelayedComputations();
+  sendNotifications();
+}
+
+// Wakes every boundary due at or before `until`, each at its own time,
+// with a turn after each.
+inline void runBoundariesUntil(htime::FakeClock& clock, htime::usec_time until) {
+  while (BoundaryRecord* b = first()) {
+    if (TimeOrder{}(until, b->time())) break;
+    if (TimeOrder{}(clock.now(), b->time())) clock.set(b->time());
+    const id_t owner = b->owner().ownerId();
+    if (CountKeeper* k = findKeeper(countKeepers, owner)) k->boundaryReached();
+    reschedule(*b, htime::never);
+    turn();
+  }
+  if (TimeOrder{}(clock.now(), until)) clock.set(until);
+}
+
+// A fixture with a test clock, a recording sink and a subscriber whose
+// root is a DomainKeeper. Every test ends with the tree deleted and checks
+// that nothing stays registered or counted.
+class KeeperTest : public ::testing::Test {
+ protected:
+  static constexpr std::int32_t kStart = 1000000;
+
+  KeeperTest() : objs_before_(meter::numObjs().value()) {}
+
+  void TearDown() override {
+    sub.deleteTree();
+    EXPECT_TRUE(countKeepers.empty());
+    EXPECT_TRUE(scoreKeepers.empty());
+    EXPECT_TRUE(planKeepers.empty());
+    EXPECT_TRUE(boundaries.empty());
+    EXPECT_TRUE(touched.empty());
+    EXPECT_TRUE(notify_queue.empty());
+    EXPECT_TRUE(dependentsIndex.empty());
+    EXPECT_EQ(meter::numObjs().value(), objs_before_);
+    resetSharedStateForTesting();
+  }
+
+  void select(object_ptr tree) {
+    dbms::Return_Tql_Select_Data data;
+    data.res.push_back(std::move(tree));
+    sub.handleSelect(data);
+  }
+  // Replaces (or inserts) the last node of the path, whose subtree is
+  // `target`; the path runs from the root to the target's parent.
+  void patch(std::vector<id_t> path, object_ptr target) {
+    const id_t id = target->id;
+    object_ptr chain = std::move(target);
+    for (auto it = path.rbegin(); it != path.rend(); ++it)
+      chain = with(object(0, *it), std::move(chain));
+    dbms::Return_Tql_Select_Patch_Data data;
+    data.id = id;
+    data.patch = std::move(chain);
+    sub.handlePatch(data);
+  }
+  void remove(id_t id) {
+    dbms::Return_Tql_Select_Delete_Patch_Data data;
+    data.id = id;
+    sub.handleDeletePatch(data);
+  }
+
+  template <class K = ScoreKeeper>
+  K& keeper(id_t id) {
+    K* k = dynamic_cast<K*>(findKeeper(countKeepers, id));
+    if (k == nullptr) throw std::runtime_error("no keeper " + id.toString());
+    return *k;
+  }
+
+  // One turn of the main loop: the delayed pass and the notifications.
+  void turn() { keepers::testing::turn(); }
+  void advance(std::int32_t seconds) { clock.advance(htime::usec_time{seconds}); }
+  void runUntil(std::int32_t secondsFromStart) {
+    runBoundariesUntil(clock, htime::usec_time{kStart + secondsFromStart});
+  }
+
+  htime::FakeClock clock{htime::usec_time{kStart}};
+  RecordingSink sink;
+  KeeperSubscriber sub{sink};
+
+ private:
+  std::uint64_t objs_before_;
+};
+
+}  // namespace keepers::testing
