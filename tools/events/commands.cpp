@@ -1,0 +1,123 @@
+#include "events/commands.h"
+
+#include <vector>
+
+#include "events/event_json.h"
+#include "io/exceptions.h"
+#include "wire/ioprim.h"
+
+namespace events {
+
+namespace {
+
+// Hands the reader one byte at a time and counts what it consumed. The event
+// reader commits an area as soon as it has read it to its end, so with
+// one-byte areas the count is exactly the offset of the next unread byte,
+// which is what an error message needs to point at the bad event.
+class ByteCountingIStream : public io::IStream {
+ public:
+  explicit ByteCountingIStream(io::IStream& inner) : inner_(inner) {}
+
+  std::string name() const override { return inner_.name(); }
+  io::OsHandle handle() const override { return inner_.handle(); }
+  bool isReady() override { return inner_.isReady(); }
+  bool ignoreSignal() override { return inner_.ignoreSignal(); }
+  void poll() override { inner_.poll(); }
+
+  std::size_t readBegin(const std::uint8_t*& data) override {
+    return inner_.readBegin(data) > 0 ? 1 : 0;
+  }
+  void readCommit(std::size_t n) override {
+    inner_.readCommit(n);
+    consumed_ += n;
+  }
+  void close() override { inner_.close(); }
+
+  std::uint64_t consumed() const { return consumed_; }
+
+ private:
+  io::IStream& inner_;
+  std::uint64_t consumed_ = 0;
+};
+
+std::string where(const std::string& inputName, std::uint64_t offset, std::size_t number) {
+  return inputName + ": byte " + std::to_string(offset) + " (event " + std::to_string(number) +
+         "): ";
+}
+
+void printOne(const queues::event& ev, std::size_t index, std::ostream& out, PrintFormat format) {
+  if (format == PrintFormat::json) {
+    out << (index == 0 ? "[\n  " : ",\n  ") << eventToJson(ev).dump();
+  } else {
+    if (index > 0) out << '\n';
+    ev.print(out, 0);
+  }
+  out.flush();
+}
+
+void finish(std::size_t count, std::ostream& out, PrintFormat format) {
+  if (format != PrintFormat::json) return;
+  out << (count == 0 ? "[]\n" : "\n]\n");
+  out.flush();
+}
+
+}  // namespace
+
+std::size_t printEvents(io::IStream& in, const std::string& inputName, std::ostream& out,
+                        PrintFormat format) {
+  ByteCountingIStream counted(in);
+  protocol::ioprim reader(&counted, nullptr);
+  // Malformed framing is an error of the input here, not of this program.
+  reader.throwOnBadEventForTest(true);
+  std::size_t count = 0;
+  for (;;) {
+    const std::uint64_t start = counted.consumed();
+    queues::EventPtr ev;
+    try {
+      ev = reader.readEvent();
+    } catch (const io::EEndOfStream&) {
+      finish(count, out, format);
+      if (counted.consumed() == start) return count;
+      throw EBadInput(where(inputName, start, count + 1) + "input ends inside the event, after " +
+                      std::to_string(counted.consumed() - start) + " of its bytes");
+    } catch (const error::Exception& e) {
+      finish(count, out, format);
+      throw EBadInput(where(inputName, start, count + 1) + e.text());
+    }
+    printOne(*ev, count, out, format);
+    ++count;
+  }
+}
+
+std::size_t encodeEvents(const std::string& document, const std::string& documentName,
+                         io::OStream& out) {
+  Json parsed;
+  try {
+    parsed = Json::parse(document);
+  } catch (const Json::parse_error& e) {
+    std::string text = e.what();
+    // "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
+    if (const auto end = text.find("] "); text.starts_with("[json.") && end != std::string::npos) {
+      text.erase(0, end + 2);
+    }
+    throw EBadInput(documentName + ": " + text);
+  }
+  std::vector<queues::EventPtr> events;
+  try {
+    if (parsed.is_array()) {
+      for (std::size_t i = 0; i < parsed.size(); ++i) {
+        events.push_back(eventFromJson(parsed[i], childPointer("", i)));
+      }
+    } else {
+      events.push_back(eventFromJson(parsed, ""));
+    }
+  } catch (const EJsonInput& e) {
+    throw EBadInput(documentName + ": " + e.text());
+  }
+  protocol::ioprim writer(nullptr, &out);
+  for (const queues::EventPtr& ev : events) writer.writeEvent(*ev);
+  writer.flush();
+  return events.size();
+}
+
+}  // namespace events
