@@ -16,7 +16,6 @@ std::int32_t wrappingMul(std::int32_t a, std::int32_t b) {
   return wrap(static_cast<std::uint32_t>(a) * static_cast<std::uint32_t>(b));
 }
 
-constexpr std::int32_t kNoThreshold = -1;
 constexpr std::int32_t kNoCeiling = std::numeric_limits<std::int32_t>::max();
 
 }  // namespace
