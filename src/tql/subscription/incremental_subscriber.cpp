@@ -46,6 +46,14 @@ void reserveOneMore(std::vector<object_ptr>& slots) {
   slots.reserve(std::max<std::size_t>(4, 2 * slots.capacity()));
 }
 
+std::size_t countNodes(const object_t& node) {
+  std::size_t count = 1;
+  for (const object_ptr& child : node.children) {
+    if (child) count += countNodes(*child);
+  }
+  return count;
+}
+
 bool validPosition(std::int32_t index, const std::vector<object_ptr>& slots) {
   return index >= 0 && static_cast<std::size_t>(index) < slots.size();
 }
@@ -160,8 +168,7 @@ void IncrementalSubscriber::deleteTree() {
 }
 
 IncrementalSubscriber::Object* IncrementalSubscriber::find(const id_t& id) const {
-  const auto it = index_.find(id);
-  return it == index_.end() ? nullptr : it->second;
+  return index_.find(id);
 }
 
 id_t IncrementalSubscriber::indexId(const object_t& node) {
@@ -173,6 +180,7 @@ id_t IncrementalSubscriber::indexId(const object_t& node) {
 
 void IncrementalSubscriber::setRoot(object_ptr tree) {
   if (!root_) {
+    index_.reserve(index_.size() + countNodes(*tree));
     root_ = buildSubtree(nullptr, std::move(tree));
     return;
   }
@@ -181,8 +189,7 @@ void IncrementalSubscriber::setRoot(object_ptr tree) {
   if (indexId(*root_->object) != old_id) {
     // The root keeps its object whatever the new tree's top is called; the
     // index follows the new name.
-    const auto it = index_.find(old_id);
-    if (it != index_.end() && it->second == root_.get()) index_.erase(it);
+    index_.eraseIf(old_id, root_.get());
     indexInsert(*root_);
   }
   root_->update(true);
@@ -199,9 +206,8 @@ void IncrementalSubscriber::patch(const id_t& id, object_ptr chain) {
     target = target->children.front().get();
   }
 
-  const auto found = index_.find(id);
-  if (found != index_.end()) {
-    Object& o = *found->second;
+  if (Object* const found = index_.find(id)) {
+    Object& o = *found;
     const id_t parent_id = o.parent ? indexId(*o.parent->object) : id_t();
     const id_t above_id = above ? indexId(*above) : id_t();
     if (parent_id == above_id) {
@@ -259,12 +265,11 @@ void IncrementalSubscriber::insertChain(const id_t& id, object_ptr chain) {
 }
 
 void IncrementalSubscriber::deletePatch(const id_t& id) {
-  const auto found = index_.find(id);
-  if (found == index_.end()) {
+  Object* const o = index_.find(id);
+  if (o == nullptr) {
     HX_LOG_DEBUG(kLogLevel, "patchDelete got unknown id " + id.toString());
     return;
   }
-  Object* o = found->second;
   ObjectPtr owned;
   if (o->parent) {
     ++meter::tqlutil().deletes;
@@ -310,9 +315,12 @@ void IncrementalSubscriber::buildChildAt(Object& parent, std::size_t position, b
   }
   child->index = static_cast<std::int32_t>(position);
   Object& added = *child;
-  const auto [it, inserted] = parent.children.try_emplace(indexId(*node), std::move(child));
-  HX_CHECK(inserted, "Duplicate id " + indexId(*node).toString() + " among the children of " +
-                         indexId(*parent.object).toString());
+  // Results usually list children in id order: hinting the end makes each
+  // insertion constant time then, and costs nothing otherwise. An id already
+  // there leaves `child` untouched.
+  parent.children.try_emplace(parent.children.end(), indexId(*node), std::move(child));
+  HX_CHECK(child == nullptr, "Duplicate id " + indexId(*node).toString() +
+                                 " among the children of " + indexId(*parent.object).toString());
   parent.childAdded(added, top);
 }
 
@@ -427,12 +435,11 @@ void IncrementalSubscriber::indexInsert(Object& o) {
   // A later object of the same id wins: when a full result moves an object
   // to a parent that is merged before its old one, the new object is built
   // before the old one goes, and must stay indexed after that.
-  index_.insert_or_assign(indexId(*o.object), &o);
+  index_.assign(indexId(*o.object), &o);
 }
 
 void IncrementalSubscriber::indexErase(const Object& o) noexcept {
-  const auto it = index_.find(indexId(*o.object));
-  if (it != index_.end() && it->second == &o) index_.erase(it);
+  index_.eraseIf(indexId(*o.object), &o);
 }
 
 }  // namespace tql

@@ -34,9 +34,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <unordered_map>
 
 #include "tql/id.h"
+#include "tql/subscription/id_index.h"
 #include "wire/dbms.h"
 #include "wire/tql_values.h"
 
@@ -51,7 +51,7 @@ class IncrementalSubscriber {
   class Object;
   using ObjectPtr = std::unique_ptr<Object>;
   // Every object of the tree by its index id (see indexId).
-  using Index = std::unordered_map<id_t, Object*>;
+  using Index = IdIndex<Object>;
 
   // One mirrored object. Fields are public so that derived objects can walk
   // the tree; they are maintained by the subscriber and must not be changed
