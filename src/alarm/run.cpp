@@ -1,0 +1,188 @@
+#include "alarm/run.h"
+
+#include <cstdio>
+#include <string>
+#include <utility>
+
+#include "alarm/delayed.h"
+#include "alarm/event_handler.h"
+#include "alarm/state.h"
+#include "alarm/subscription.h"
+#include "error/check.h"
+#include "error/exception.h"
+#include "io/timer.h"
+#include "keepers/count_keeper.h"
+#include "keepers/plan_keeper.h"
+#include "keepers/shared/event_tracker.h"
+#include "keepers/shared/registries.h"
+#include "meter/log.h"
+#include "os/poll.h"
+#include "queues/metering.h"
+#include "queues/qdialog.h"
+#include "wire/devent.h"
+
+namespace halarm {
+namespace {
+
+using namespace queues;
+
+// What a run changes in process-wide state beyond the driver's own, undone
+// when it ends however it ends: the mirror and its keepers go, and the log
+// settings taken from the configuration are put back, so that the keepers'
+// last debug lines are not sent anywhere.
+class MirrorScope {
+ public:
+  explicit MirrorScope(childqueue& queue)
+      : log_mask_(meter::logMask()), stop_on_log_match_(meter::stopOnLogMatch()) {
+    HX_CHECK(keepers::countKeepers.empty() && keepers::planKeepers.empty(),
+             "Alarm run started with keepers left from an earlier run");
+    // Queues of ids may hold leftovers of an earlier run's teardown.
+    keepers::count_queue.clear();
+    keepers::status_change_queue.clear();
+    keepers::ignoredReplies.clear();
+    alarmSubscriber().setQueue(&queue);
+  }
+  ~MirrorScope() {
+    meter::setLogMask(log_mask_);
+    meter::setStopOnLogMatch(stop_on_log_match_);
+    alarmSubscriber().deleteTree();
+    alarmSubscriber().setQueue(nullptr);
+    keepers::count_queue.clear();
+    keepers::status_change_queue.clear();
+  }
+  MirrorScope(const MirrorScope&) = delete;
+  MirrorScope& operator=(const MirrorScope&) = delete;
+
+ private:
+  std::uint32_t log_mask_;
+  std::string stop_on_log_match_;
+};
+
+void startUp() {
+  meter::log("Alarm logic running", 0);
+  configuration = requestServerConfiguration();
+  meter::setLogMask(static_cast<std::uint32_t>(configuration.log_mask));
+  meter::setStopOnLogMatch(configuration.stop_on_log_match);
+  startMetering();
+}
+
+void subscribe(childqueue& queue) {
+  subscriptionUid = queue.nextUid();
+  queue.send(devent_t<TQL_SELECT>(QUEUE_DBMS, subscriptionUid, subscriptionRequest()));
+  // The siblings this process needs: scheduler, DBMS and alert process.
+  queue.send(devent_t<INIT_OK>(QUEUE_MAIN, 0,
+                               control::Init_Ok_Data{{QUEUE_SCHD, QUEUE_DBMS, QUEUE_ALRT}}));
+}
+
+// The keeper that owns a boundary is found by its id: a count keeper first,
+// then a plan keeper; an owner found in neither is dropped. The handlers do
+// not reschedule: they mark their keeper touched, and its process step
+// arms the next boundary in the next turn, after this reset.
+void boundaryDue(keepers::BoundaryRecord& record) {
+  const tql::id_t owner = record.owner().ownerId();
+  HX_LOG_DEBUG(kDebugLevel, "Got boundary timeout for owner id " + owner.toString());
+  if (keepers::CountKeeper* keeper = keepers::findKeeper(keepers::countKeepers, owner)) {
+    keeper->boundaryReached();
+  } else if (keepers::PlanKeeper* plan = keepers::findKeeper(keepers::planKeepers, owner)) {
+    plan->planBoundaryReached();
+  }
+  keepers::reschedule(record, htime::never);
+}
+
+class MainLoop {
+ public:
+  MainLoop(childqueue& queue, const io::OsWaitFunction& wait)
+      : queue_(queue), selector_(wait ? wait : io::OsWaitFunction(os::pollFor)) {
+    selector_.add(&queue_.front(), 0);
+    selector_.add(&timer_, 0);
+  }
+
+  void run() {
+    bool exitRequested = false;
+    while (!exitRequested) {
+      HX_LOG_DEBUG(kDebugLevel, "Will process delayed...");
+      perform_delayed_computations();
+      HX_LOG_DEBUG(kDebugLevel, "Done processing delayed...");
+      if (shuttingDown) {
+        keepers::notify_queue.clear();
+      } else {
+        sendStatusNotifications();
+      }
+      if (keepers::BoundaryRecord* boundary = keepers::first()) {
+        if (waitForBoundary(*boundary)) {
+          boundaryDue(*boundary);
+          continue;
+        }
+      }
+      const EventPtr ev = queue_.receive();
+      if (ev != nullptr) {
+        handleEvent(*ev, queue_);
+      } else if (queue_.endOfStream(QUEUE_MAIN)) {
+        exitRequested = true;
+      }
+      expireSubPlans(htime::now(), queue_);
+    }
+  }
+
+ private:
+  // Waits for input or the boundary; true when the boundary came due.
+  // While shutting down, boundaries stay scheduled but never come due.
+  bool waitForBoundary(const keepers::BoundaryRecord& boundary) {
+    if (shuttingDown) {
+      timer_.setDeadline(htime::never);
+    } else {
+      timer_.setDeadline(boundary.time());
+      // The selector hands out ready input before a timer that is due: a
+      // boundary already due is taken first, or a steady stream of events
+      // would hold it off indefinitely.
+      if (!keepers::TimeOrder{}(htime::now(), boundary.time())) return true;
+    }
+    io::Selectable* ready = selector_.select().first;
+    if (ready == &timer_) return true;
+    HX_CHECK(ready == &queue_.front(), "Alarm got unexpected selectable: " + ready->name());
+    return false;
+  }
+
+  childqueue& queue_;
+  io::Selector<int> selector_;
+  io::Timer timer_{htime::never};
+};
+
+void runProcess(const ConnectFunction& connect, const RunOptions& options) {
+  resetDriverState();
+  const ConnectionPtr connection = connect();
+  childqueue& queue = connection->queue();
+  MirrorScope mirror(queue);
+  CurrentQueueScope current(queue);
+  startUp();
+  MainLoop loop(queue, options.wait);
+  subscribe(queue);
+  loop.run();
+  connection->completeShutdown(shuttingDown);
+}
+
+void writeStandardError(std::string_view line) {
+  std::string text(line);
+  text.push_back('\n');
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
+
+int run(const ConnectFunction& connect, const RunOptions& options) {
+  try {
+    runProcess(connect, options);
+    return 0;
+  } catch (const error::Exception& e) {
+    const std::string line = "Caught: " + e.text();
+    if (options.reportError) {
+      options.reportError(line);
+    } else {
+      writeStandardError(line);
+    }
+    return 1;
+  }
+}
+
+}  // namespace halarm

@@ -1,0 +1,32 @@
+// halcyx-alarm-pipe: the alarm process without the rest of the server. Its
+// child queue runs in pipe mode: it reads the events of every peer from
+// standard input (wire form, back to back; each event's `dest` names its
+// sender: 0 main, 2 dbms, 6 alrt) and writes every event it sends to
+// standard output in the same form, flushed after each.
+//
+// The end of standard input is the end of every peer's stream: once the
+// main loop runs it is an orderly end (exit 0); during the configuration or
+// the subscription-forget dialog it is an error. An error ends the program
+// with "Caught: " and its text on standard error and exit code 1; a failed
+// internal check aborts with "Assertion failed: " and its text. SYS_EXIT
+// forgets the subscription over the pipes and then stops at the queue's
+// shutdown, which needs the sibling messenger.
+//
+// No arguments; any given are ignored, as the process proper ignores its
+// command line.
+#include <cstdio>
+
+#include "alarm/pipe_connection.h"
+#include "alarm/run.h"
+#include "error/crash_handler.h"
+#include "error/exception.h"
+
+int main() {
+  try {
+    error::installCrashHandler();
+  } catch (const error::Exception& e) {
+    std::fprintf(stderr, "Caught: %s\n", e.text().c_str());
+    return 1;
+  }
+  return halarm::run(halarm::PipeConnection::overStandardStreams);
+}
