@@ -199,7 +199,7 @@ void IncrementalSubscriber::patch(const id_t& id, object_ptr chain) {
   HX_CHECK(chain != nullptr, "Missing object in patch");
   object_t* above = nullptr;
   object_t* target = chain.get();
-  while (target->id != id) {
+  while (indexId(*target) != id) {
     HX_CHECK(target->children.size() == 1 && target->children.front() != nullptr,
              "Wrong number of children in patch");
     above = target;
@@ -246,7 +246,7 @@ void IncrementalSubscriber::insertChain(const id_t& id, object_ptr chain) {
   object_t* t = chain.get();
   for (;;) {
     HX_CHECK(indexId(*r->object) == indexId(*t), "Patch does not match");
-    HX_CHECK(t->id != id, "Algorithm error");
+    HX_CHECK(indexId(*t) != id, "Algorithm error");
     HX_CHECK(t->children.size() == 1 && t->children.front() != nullptr,
              "Wrong number of children in patch");
     object_t* k = t->children.front().get();

@@ -30,6 +30,13 @@
 // patch costs time in the depth of its chain and the size of the replaced
 // subtree, never in the size of the mirror.
 //
+// Every inconsistency between a reply and the mirror is a failed check
+// ("Assertion failed: ..."), as the DBMS guarantees consistent replies. An
+// exception thrown by createChild (a child the derived class refuses) while
+// building a new subtree leaves no trace of that subtree; thrown in the
+// middle of merging a replaced object, it leaves the tree safe to delete but
+// only partly updated.
+//
 // Main thread only.
 #include <cstdint>
 #include <map>

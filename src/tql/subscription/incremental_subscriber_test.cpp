@@ -275,6 +275,9 @@ TEST_F(SubscriberTest, ObjectWithoutIdIsIndexedUnderItsClass) {
   EXPECT_EQ(at({1, 1}).parent, &anon);
   select(node({0, 1}, node({1, 2}), anonymous(49, node({1, 1}))));  // persists across merges
   EXPECT_EQ(&at({0, 0, 49}), &anon);
+  patch({0, 0, 49}, node({0, 1}, anonymous(49, node({1, 5}))));  // named by its class id
+  EXPECT_EQ(&at({0, 0, 49}), &anon);
+  EXPECT_EQ(dump(s_), "0.1[1.2 0.0.49[1.5]]");
   remove({0, 0, 49});
   EXPECT_EQ(dump(s_), "0.1[1.2]");
 }
