@@ -1,0 +1,365 @@
+#pragma once
+// Test-only (GoogleTest): runs the whole alarm process in this process over
+// a script of input, with the test clock, and collects what it sent.
+//
+// A script is a list of steps: events from a peer, pauses during which the
+// clock moves, and (over a messenger) the end of one peer's stream. In pipe
+// mode the script becomes the input stream, and a pause holds the input back
+// while the selector "waits": the fake wait moves the clock up to the next
+// deadline at most, so boundaries that fall inside a pause come due at
+// their own time, before the events after it. Over a messenger the steps go
+// to the siblings' streams one at a time, in script order; pauses pass at
+// once there.
+//
+// Never include from library code.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "alarm/pipe_connection.h"
+#include "alarm/run.h"
+#include "io/exceptions.h"
+#include "io/memory_stream.h"
+#include "keepers/shared/registries.h"
+#include "keepers/testing.h"
+#include "queues/messenger.h"
+#include "time/fake_clock.h"
+#include "wire/devent.h"
+#include "wire/ioprim.h"
+#include "wire/testing.h"
+
+namespace halarm::testing {
+
+using keepers::testing::with;
+using queues::event_data_t;
+using queues::event_t;
+using queues::EventPtr;
+using queues::queue_t;
+using tql::id_t;
+using tql::object_ptr;
+
+// The uids the process hands out at start-up: the log line "Alarm logic
+// running", the configuration request, the standing select.
+inline constexpr std::uint32_t kConfigurationUid = 2;
+inline constexpr std::uint32_t kSelectUid = 3;
+
+struct Step {
+  enum Kind { kBytes, kPause, kEnd } kind = kBytes;
+  queue_t from = queues::QUEUE_NONE;
+  std::vector<std::uint8_t> bytes;
+  htime::usec_time pause;
+};
+
+// The input of pipe mode: the script's bytes, held back during pauses.
+class ScriptedInput final : public io::IStream {
+ public:
+  ScriptedInput(std::deque<Step> steps, htime::FakeClock& clock)
+      : steps_(std::move(steps)), clock_(clock) {
+    std::erase_if(steps_, [](const Step& s) { return s.kind == Step::kEnd; });
+  }
+
+  std::string name() const override { return "ScriptedInput"; }
+  // Bytes are waiting, or the script is over (the end of the stream).
+  bool isReady() override { return steps_.empty() || steps_.front().kind == Step::kBytes; }
+
+  std::size_t readBegin(const std::uint8_t*& data) override {
+    for (;;) {
+      if (steps_.empty()) throw io::EEndOfStream(name(), "end of script");
+      Step& step = steps_.front();
+      if (step.kind == Step::kBytes) {
+        data = step.bytes.data() + offset_;
+        return step.bytes.size() - offset_;
+      }
+      // Nothing else can happen while the reader blocks: the pause passes.
+      clock_.advance(step.pause);
+      steps_.pop_front();
+    }
+  }
+  void readCommit(std::size_t n) override {
+    offset_ += n;
+    if (offset_ < steps_.front().bytes.size()) return;
+    offset_ = 0;
+    steps_.pop_front();
+  }
+  void close() override {}
+
+  // The selector waits at most `timeoutMs` (negative: no limit): a pending
+  // pause passes as far as that.
+  void elapse(int timeoutMs) {
+    if (steps_.empty() || steps_.front().kind != Step::kPause) {
+      // Nothing could ever end this wait.
+      if (timeoutMs < 0) throw error::EFatal("The script would wait forever");
+      clock_.advance(htime::usec_time(timeoutMs / 1000, (timeoutMs % 1000) * 1000));
+      return;
+    }
+    Step& step = steps_.front();
+    htime::usec_time by = step.pause;
+    if (timeoutMs >= 0) {
+      const std::int64_t limit = std::int64_t{timeoutMs} * 1000;
+      const std::int64_t left = std::int64_t{by.sec} * 1000000 + by.usec;
+      if (limit < left) {
+        by = htime::usec_time(static_cast<std::int32_t>(limit / 1000000),
+                              static_cast<std::int32_t>(limit % 1000000));
+      }
+    }
+    clock_.advance(by);
+    step.pause = step.pause - by;
+    if (step.pause == htime::zero_time) steps_.pop_front();
+  }
+
+ private:
+  std::deque<Step> steps_;
+  std::size_t offset_ = 0;
+  htime::FakeClock& clock_;
+};
+
+// Siblings over in-memory streams, fed from the script one step at a time
+// so that the order across siblings is the script's. Everything the
+// process sends goes into one stream, in order (each event names its
+// destination). When the script is over, the DBMS's and then the main
+// process's streams end.
+class ScriptedMessenger final : public queues::Messenger {
+ public:
+  // `shutdowns` counts the shutdowns started.
+  ScriptedMessenger(std::deque<Step> steps, htime::FakeClock& clock, io::OStream& sent,
+                    int& shutdowns)
+      : shutdowns_(shutdowns), steps_(std::move(steps)), clock_(clock), sent_(sent) {}
+
+  io::Selectable& inputSelectable() override { return input_; }
+  queue_t readySibling() override {
+    pump();
+    return current_;
+  }
+  io::IStream& inputStream(queue_t q) override { return sibling(q).in; }
+  io::OStream& outputStream(queue_t) override { return sent_; }
+  void dropEndOfStream(queue_t q) override { sibling(q).dropped = true; }
+  void initiateShutdown() override { ++shutdowns_; }
+
+ private:
+  struct Sibling {
+    io::MemoryPipe pipe;
+    io::MemoryIStream in{pipe};
+    bool dropped = false;
+  };
+  class Input final : public io::Selectable {
+   public:
+    explicit Input(ScriptedMessenger& m) : m_(m) {}
+    std::string name() const override { return "ScriptedSiblings"; }
+    bool isReady() override { return m_.readySibling() != queues::QUEUE_NONE; }
+
+   private:
+    ScriptedMessenger& m_;
+  };
+
+  Sibling& sibling(queue_t q) {
+    std::unique_ptr<Sibling>& s = siblings_[q];
+    if (s == nullptr) s = std::make_unique<Sibling>();
+    return *s;
+  }
+  bool pending(queue_t q) {
+    Sibling& s = sibling(q);
+    return s.pipe.unread() > 0 || (s.pipe.writerClosed() && !s.dropped);
+  }
+  void endOfScript() {
+    for (queue_t q : {queues::QUEUE_DBMS, queues::QUEUE_MAIN}) {
+      if (!sibling(q).pipe.writerClosed()) steps_.push_back(Step{Step::kEnd, q, {}, {}});
+    }
+  }
+  // Makes the next step visible once the current one has been read.
+  void pump() {
+    while (current_ == queues::QUEUE_NONE || !pending(current_)) {
+      current_ = queues::QUEUE_NONE;
+      if (steps_.empty()) endOfScript();
+      if (steps_.empty()) return;
+      Step step = std::move(steps_.front());
+      steps_.pop_front();
+      switch (step.kind) {
+        case Step::kPause:
+          clock_.advance(step.pause);
+          continue;
+        case Step::kEnd:
+          sibling(step.from).pipe.closeWriter();
+          break;
+        case Step::kBytes:
+          sibling(step.from).pipe.deliver(step.bytes.data(), step.bytes.size());
+          break;
+      }
+      current_ = step.from;
+    }
+  }
+
+  int& shutdowns_;
+  std::deque<Step> steps_;
+  htime::FakeClock& clock_;
+  io::OStream& sent_;
+  std::map<queue_t, std::unique_ptr<Sibling>> siblings_;
+  queue_t current_ = queues::QUEUE_NONE;
+  Input input_{*this};
+};
+
+// A connection over the scripted messenger; `completed` receives what
+// completeShutdown was told.
+class ScriptedMessengerConnection final : public Connection {
+ public:
+  ScriptedMessengerConnection(std::deque<Step> steps, htime::FakeClock& clock, io::MemoryPipe& sent,
+                              int& shutdowns, std::vector<bool>& completed)
+      : completed_(completed),
+        sent_(sent),
+        messenger_(std::move(steps), clock, sent_, shutdowns),
+        queue_(messenger_) {}
+  queues::childqueue& queue() override { return queue_; }
+  void completeShutdown(bool ordered) override { completed_.push_back(ordered); }
+
+ private:
+  std::vector<bool>& completed_;
+  io::MemoryOStream sent_;
+  ScriptedMessenger messenger_;
+  queues::childqueue queue_;
+};
+
+// The fixture: build a script, run the process over it, look at what it
+// sent. Every test starts and ends with empty process-wide state.
+class DriverTest : public ::testing::Test {
+ protected:
+  static constexpr std::int32_t kStart = 1700000000;
+
+  DriverTest() { keepers::resetSharedStateForTesting(); }
+  ~DriverTest() override { keepers::resetSharedStateForTesting(); }
+
+  // --- The script ---
+  void send(queue_t from, const queues::event& ev) {
+    script_.push_back(Step{Step::kBytes, from, protocol::testutil::encode(ev), {}});
+  }
+  template <event_t N>
+  void send(queue_t from, std::uint32_t uid, event_data_t<N> data = {}) {
+    send(from, queues::devent_t<N>(from, uid, std::move(data)));
+  }
+  void pause(std::int32_t seconds) {
+    script_.push_back(Step{Step::kPause, queues::QUEUE_NONE, {}, htime::usec_time(seconds)});
+  }
+  void endOf(queue_t peer) { script_.push_back(Step{Step::kEnd, peer, {}, {}}); }
+
+  void configure(std::int32_t logMask = 0) {
+    control::Server_Configuration_Fields conf;
+    conf.log_mask = logMask;
+    send<queues::SERVER_CONFIGURATION>(queues::QUEUE_MAIN, kConfigurationUid, conf);
+  }
+  void selectReply(object_ptr tree) {
+    dbms::Return_Tql_Select_Data data;
+    if (tree != nullptr) data.res.push_back(std::move(tree));
+    send<queues::RETURN_TQL_SELECT>(queues::QUEUE_DBMS, kSelectUid, std::move(data));
+  }
+  // Configuration and the full select reply: the usual start.
+  void start(object_ptr tree, std::int32_t logMask = 0) {
+    configure(logMask);
+    selectReply(std::move(tree));
+  }
+  // The object `target` (with its subtree) at the end of `path`, which runs
+  // from the root to the target's parent.
+  void patch(const std::vector<id_t>& path, object_ptr target) {
+    dbms::Return_Tql_Select_Patch_Data data;
+    data.id = target->id;
+    object_ptr chain = std::move(target);
+    for (auto it = path.rbegin(); it != path.rend(); ++it)
+      chain = with(keepers::testing::object(0, *it), std::move(chain));
+    data.patch = std::move(chain);
+    send<queues::RETURN_TQL_SELECT_PATCH>(queues::QUEUE_DBMS, kSelectUid, std::move(data));
+  }
+  void remove(const id_t& id) {
+    send<queues::RETURN_TQL_SELECT_DELETE_PATCH>(queues::QUEUE_DBMS, kSelectUid,
+                                                 dbms::Return_Tql_Select_Delete_Patch_Data{id, {}});
+  }
+  void state(const id_t& id, std::int32_t s) {
+    send<queues::IMMEDIATE_STATE>(queues::QUEUE_DBMS, 0, alarms::Immediate_State_Data{id, s});
+  }
+
+  // --- Running ---
+  int runPipe() {
+    io::MemoryPipe out;
+    auto input = std::make_unique<ScriptedInput>(std::move(script_), clock);
+    ScriptedInput* scripted = input.get();
+    std::unique_ptr<io::IStream> in = std::move(input);
+    RunOptions options;
+    options.wait = [scripted](std::span<os::PollSlot>, int timeoutMs) {
+      scripted->elapse(timeoutMs);
+      return os::PollResult{os::PollResult::timedOut, 0};
+    };
+    options.reportError = [this](std::string_view line) { caught = std::string(line); };
+    const int code = run(
+        [&] {
+          return std::make_unique<PipeConnection>(std::move(in),
+                                                  std::make_unique<io::MemoryOStream>(out));
+        },
+        options);
+    collect(out);
+    return code;
+  }
+
+  // Over the scripted messenger; `completed` receives what completeShutdown
+  // was told, `shutdowns` how often the messenger's shutdown was started.
+  int runMessenger() {
+    io::MemoryPipe out;
+    RunOptions options;
+    options.wait = [this](std::span<os::PollSlot>, int timeoutMs) {
+      if (timeoutMs < 0) throw error::EFatal("The script would wait forever");
+      clock.advance(htime::usec_time(timeoutMs / 1000, (timeoutMs % 1000) * 1000));
+      return os::PollResult{os::PollResult::timedOut, 0};
+    };
+    options.reportError = [this](std::string_view line) { caught = std::string(line); };
+    const int code = run(
+        [&] {
+          return std::make_unique<ScriptedMessengerConnection>(std::move(script_), clock, out,
+                                                               shutdowns, completed);
+        },
+        options);
+    collect(out);
+    return code;
+  }
+
+  // --- What was sent ---
+  template <event_t N>
+  std::vector<event_data_t<N>> sentOf() const {
+    std::vector<event_data_t<N>> out;
+    for (const EventPtr& ev : sent) {
+      if (ev->type == N) out.push_back(dynamic_cast<const queues::devent_t<N>&>(*ev).data);
+    }
+    return out;
+  }
+  // The log lines sent to the main process, as "level text".
+  std::vector<std::string> logLines() const {
+    std::vector<std::string> lines;
+    for (const auto& l : sentOf<queues::SYSTEM_LOG_REQUEST>())
+      lines.push_back(std::to_string(l.log_type) + " " + l.msg);
+    return lines;
+  }
+  // The types sent, without log lines.
+  std::vector<event_t> sentTypes() const {
+    std::vector<event_t> types;
+    for (const EventPtr& ev : sent) {
+      if (ev->type != queues::SYSTEM_LOG_REQUEST) types.push_back(ev->type);
+    }
+    return types;
+  }
+
+  htime::FakeClock clock{htime::usec_time(kStart)};
+  std::vector<EventPtr> sent;
+  std::string caught;
+  std::vector<bool> completed;
+  int shutdowns = 0;
+
+ private:
+  void collect(io::MemoryPipe& out) {
+    io::MemoryIStream in(out);
+    protocol::ioprim reader(&in, nullptr);
+    while (out.unread() > 0) sent.push_back(reader.readEvent());
+  }
+
+  std::deque<Step> script_;
+};
+
+}  // namespace halarm::testing

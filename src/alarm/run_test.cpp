@@ -1,0 +1,297 @@
+#include "alarm/run.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "alarm/driver_testing.h"
+#include "alarm/subscription.h"
+
+namespace halarm::testing {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using namespace keepers::testing;
+using namespace queues;
+
+const id_t kRoot{0, 1};
+const id_t kNode{1, 1};
+const id_t kCheck{2, 1};
+
+// Root, one node that checks in every 300 s, one check.
+object_ptr smallTree(const CheckSpec& checkSpec = {}, const NodeSpec& nodeSpec = {}) {
+  return with(domain(kRoot), with(node(kNode, nodeSpec), check(kCheck, checkSpec)));
+}
+
+// (object, old, new) of every status change notification.
+struct Change {
+  id_t object;
+  std::uint32_t from;
+  std::uint32_t to;
+  friend bool operator==(const Change&, const Change&) = default;
+  friend std::ostream& operator<<(std::ostream& out, const Change& c) {
+    return out << c.object.toString() << ": " << c.from << " -> " << c.to;
+  }
+};
+
+class RunTest : public DriverTest {
+ protected:
+  std::vector<Change> changes() const {
+    std::vector<Change> out;
+    for (const auto& c : sentOf<OBJECT_STATUS_CHANGE>())
+      out.push_back({c.object, c.old_status, c.new_status});
+    return out;
+  }
+  std::vector<Change> changesOf(const id_t& id) const {
+    std::vector<Change> out = changes();
+    std::erase_if(out, [&](const Change& c) { return c.object != id; });
+    return out;
+  }
+  // A request the process answers at once: its reply marks how far the
+  // process had come when it read it.
+  void marker(std::uint32_t uid) {
+    send<GET_METRIC>(QUEUE_MAIN, uid, control::Get_Metric_Data{{"num_objs"}});
+  }
+  std::ptrdiff_t replyTo(std::uint32_t uid) const {
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+      if (sent[i]->type == RETURN_METRIC_UINT64 && sent[i]->inresponse == uid)
+        return std::ptrdiff_t(i);
+    }
+    ADD_FAILURE() << "no reply to " << uid;
+    return -1;
+  }
+  // Position of the first event of type N from `from` on whose payload
+  // satisfies `pred`; -1 when there is none.
+  template <event_t N, class Pred>
+  std::ptrdiff_t positionOf(Pred pred, std::ptrdiff_t from = 0) const {
+    for (std::size_t i = std::size_t(from); i < sent.size(); ++i) {
+      if (sent[i]->type != N) continue;
+      if (pred(dynamic_cast<const devent_t<N>&>(*sent[i]).data)) return std::ptrdiff_t(i);
+    }
+    return -1;
+  }
+};
+
+// --- Start-up and the end of the run ---
+
+TEST_F(RunTest, StartsUpInOrderAndEndsWhenMainsStreamEnds) {
+  configure();
+  EXPECT_EQ(runPipe(), 0);
+  EXPECT_THAT(caught, IsEmpty());
+  EXPECT_THAT(sentTypes(),
+              ElementsAre(REQUEST_SERVER_CONFIGURATION, SUPPORTS_METRICS, TQL_SELECT, INIT_OK));
+  ASSERT_EQ(sent.size(), 5u);
+  EXPECT_EQ(sent[0]->type, SYSTEM_LOG_REQUEST);
+  EXPECT_EQ(sent[1]->inresponse, kConfigurationUid);
+  EXPECT_EQ(sent[3]->inresponse, kSelectUid);
+  EXPECT_EQ(sent[3]->dest, QUEUE_DBMS);
+  EXPECT_EQ(sentOf<INIT_OK>().front().depend_on,
+            (std::set<queue_t>{QUEUE_SCHD, QUEUE_DBMS, QUEUE_ALRT}));
+  EXPECT_THAT(logLines(), ElementsAre("0 Alarm logic running"));
+}
+
+TEST_F(RunTest, RunsAgainFromAFreshStateInTheSameProcess) {
+  start(smallTree());
+  state(kCheck, 3);
+  ASSERT_EQ(runPipe(), 0);
+  EXPECT_THAT(changesOf(kCheck), Contains(Change{kCheck, 10, 13}));
+  EXPECT_TRUE(keepers::countKeepers.empty());
+  EXPECT_TRUE(keepers::boundaries.empty());
+
+  sent.clear();
+  keepers::resetSharedStateForTesting();
+  start(smallTree());
+  ASSERT_EQ(runPipe(), 0);
+  EXPECT_THAT(changesOf(kCheck), ElementsAre(Change{kCheck, 0, 10}));
+}
+
+// --- Time: boundaries come due at their own time ---
+
+TEST_F(RunTest, UnknownCheckShowsUninitializedForItsFirstMinute) {
+  start(smallTree());
+  pause(59);
+  marker(100);
+  pause(2);
+  marker(101);
+  ASSERT_EQ(runPipe(), 0);
+  EXPECT_THAT(changesOf(kCheck), ElementsAre(Change{kCheck, 0, 10}, Change{kCheck, 10, 11}));
+  // UNKNOWN comes at 60 s, inside the second pause: before the event after it.
+  const auto unknownAt =
+      positionOf<OBJECT_STATUS_CHANGE>([](const auto& c) { return c.new_status == 11; });
+  EXPECT_GT(unknownAt, replyTo(100));
+  EXPECT_LT(unknownAt, replyTo(101));
+}
+
+TEST_F(RunTest, LateCheckinIsReportedOnceUntilTheNodeChecksInAgain) {
+  start(smallTree());
+  send<CHECKIN>(QUEUE_DBMS, 0, {kNode, kStart});
+  pause(779);
+  marker(100);
+  pause(2);  // 300 * 2.5 + 30 = 780 s after the check-in
+  marker(101);
+  pause(5000);
+  send<CHECKIN>(QUEUE_DBMS, 0, {kNode, kStart + 5781});
+  pause(779);
+  marker(102);
+  pause(2);
+  marker(103);
+  ASSERT_EQ(runPipe(), 0);
+  ASSERT_EQ(sentOf<LATE_CHECKIN>().size(), 2u);
+  EXPECT_EQ(sentOf<LATE_CHECKIN>()[0].node, kNode);
+  const auto firstLate = positionOf<LATE_CHECKIN>([](const auto&) { return true; });
+  EXPECT_GT(firstLate, replyTo(100));
+  EXPECT_LT(firstLate, replyTo(101));
+  const auto secondLate =
+      positionOf<LATE_CHECKIN>([&](const auto&) { return true; }, firstLate + 1);
+  EXPECT_GT(secondLate, replyTo(102));
+  EXPECT_LT(secondLate, replyTo(103));
+}
+
+TEST_F(RunTest, BoundaryAlreadyDueComesBeforeFurtherInput) {
+  start(smallTree());
+  // Checked in long ago: late at once.
+  send<CHECKIN>(QUEUE_DBMS, 0, {kNode, kStart - 10000});
+  marker(100);
+  marker(101);
+  ASSERT_EQ(runPipe(), 0);
+  const auto late = positionOf<LATE_CHECKIN>([](const auto&) { return true; });
+  ASSERT_GE(late, 0);
+  EXPECT_LT(late, replyTo(100));
+}
+
+TEST_F(RunTest, ScoreCrossesItsThresholdsAtTheComputedTimes) {
+  CheckSpec scored;
+  scored.label = "disk";
+  scored.strategy = keepers::kScoreDriven;
+  scored.rates = {0, 10, 10};
+  NodeSpec levels;
+  levels.levels = {50, 100, 150, 150};
+  start(smallTree(scored, levels));
+  state(kCheck, 2);  // warn: the score rises by 10 per 5 s from 0
+  pause(60);
+  ASSERT_EQ(runPipe(), 0);
+  EXPECT_THAT(changesOf(kCheck), ElementsAre(Change{kCheck, 0, 10}, Change{kCheck, 10, 1},
+                                             Change{kCheck, 1, 12}, Change{kCheck, 12, 13}));
+  std::vector<std::string> texts;
+  for (const auto& i : sentOf<PUT_INCIDENTLOG>()) texts.push_back(i.text);
+  EXPECT_THAT(texts, ElementsAre("disk Reached WARNING level", "disk Reached ALERT level"));
+  const auto warnAt = sentOf<SET_STATUS>();
+  const auto warn =
+      std::find_if(warnAt.begin(), warnAt.end(), [](const auto& s) { return s.status == 12; });
+  ASSERT_NE(warn, warnAt.end());
+  EXPECT_EQ(warn->entered_warn, kStart + 25);
+}
+
+// --- Shutdown (over a messenger: pipe mode has no shutdown) ---
+
+TEST_F(RunTest, ExitForgetsTheSubscriptionThenStopsNotifyingUntilMainEnds) {
+  // Two notifications: "Sent 1 ..." and "Sent 2 ..." take uids 4 and 5,
+  // "Initiating shutdown" 6, so the forget request is 7.
+  start(smallTree());
+  send<SYS_EXIT>(QUEUE_MAIN, 0, {});
+  send<RETURN_TQL_FORGET>(QUEUE_DBMS, 7, {kSelectUid, 0, {}});
+  state(kCheck, 3);
+  send<CHECKIN>(QUEUE_DBMS, 0, {kNode, kStart});
+  pause(1000);  // the late check-in stays unreported
+  state(kCheck, 0);
+  EXPECT_EQ(runMessenger(), 0);
+  EXPECT_THAT(caught, IsEmpty());
+  EXPECT_EQ(shutdowns, 1);
+  EXPECT_THAT(completed, ElementsAre(true));
+  const auto forget = sentOf<TQL_FORGET>();
+  ASSERT_EQ(forget.size(), 1u);
+  EXPECT_EQ(forget[0].req_id_to_forget, kSelectUid);
+  EXPECT_THAT(logLines(), Contains("0 Initiating shutdown"));
+  EXPECT_THAT(changes(), ElementsAre(Change{kNode, 0, 10}, Change{kCheck, 0, 10}));
+  EXPECT_THAT(sentOf<LATE_CHECKIN>(), IsEmpty());
+}
+
+TEST_F(RunTest, MainGoingAwayWithoutExitEndsTheRunToo) {
+  start(smallTree());
+  endOf(QUEUE_MAIN);
+  state(kCheck, 3);  // never read: the loop is over
+  EXPECT_EQ(runMessenger(), 0);
+  EXPECT_THAT(completed, ElementsAre(false));
+  EXPECT_EQ(shutdowns, 0);
+  EXPECT_THAT(changesOf(kCheck), ElementsAre(Change{kCheck, 0, 10}));
+}
+
+TEST_F(RunTest, ForgetDialogMeetingTheEndOfTheDbmsStreamEndsTheRun) {
+  start(smallTree());
+  send<SYS_EXIT>(QUEUE_MAIN, 0, {});
+  endOf(QUEUE_DBMS);
+  EXPECT_EQ(runMessenger(), 1);
+  EXPECT_EQ(caught, "Caught: Peer DBMS returned EOS when waiting for dbms::Return_Tql_Forget");
+  EXPECT_THAT(completed, IsEmpty());
+}
+
+// --- Logging ---
+
+TEST_F(RunTest, DebugLinesOnlyWithTheDriversBitInTheLogMask) {
+  start(smallTree(), 32);
+  state(kCheck, 3);
+  pause(61);
+  ASSERT_EQ(runPipe(), 0);
+  const auto lines = logLines();
+  for (const char* line :
+       {"32 Processing event: IMMEDIATE_STATE from dbms", "32 immediate state received from dbms",
+        "32 Got new subscription update", "32 Will process delayed...",
+        "32 Done processing delayed...", "32 ETO processing touched",
+        "32 ETO done processing touched", "32 Counts for 2.1 has changed",
+        "32 Got boundary timeout for owner id 1.1", "32 StatusChange for Object 2.1: 10 to 13"}) {
+    EXPECT_THAT(lines, Contains(line));
+  }
+
+  sent.clear();
+  keepers::resetSharedStateForTesting();
+  start(smallTree(), 2);  // another subsystem's bit
+  state(kCheck, 3);
+  ASSERT_EQ(runPipe(), 0);
+  for (const std::string& line : logLines()) EXPECT_THAT(line, Not(HasSubstr("32 "))) << line;
+}
+
+// --- The subscription request ---
+
+TEST(SubscriptionRequestTest, AsksForTheRootWithTheStandingFlags) {
+  const dbms::Tql_Select_Data request = subscriptionRequest();
+  EXPECT_THAT(request.root_ids, ElementsAre(id_t{0, 1}));
+  EXPECT_EQ(request.flags, 17);
+  EXPECT_EQ(request.min_eval_interval, 15);
+  EXPECT_EQ(request.pattern.class_, tql::cls::Domain);
+}
+
+// Every place that can carry a plan has its own complete plan pattern, and
+// only checks carry a condition.
+void expectPlansAndConditions(const tql::pattern_t& p, int& plans) {
+  if (p.class_ == tql::cls::Plan) {
+    ++plans;
+    ASSERT_EQ(p.next.size(), 3u);
+    EXPECT_EQ(p.next[2].next.at(0).next.at(0).class_, tql::cls::Event);
+  }
+  if (p.class_ == tql::cls::Check) {
+    ASSERT_EQ(p.where.size(), 1u);
+    EXPECT_EQ(p.where.front().rel_op, std::uint32_t(tql::kRelEqual));
+    const auto& active = dynamic_cast<const tql::property_boolean_t&>(*p.where.front().prop);
+    EXPECT_EQ(active.property, tql::prop::active);
+    EXPECT_TRUE(active.value);
+  } else {
+    EXPECT_THAT(p.where, IsEmpty()) << tql::className(p.class_);
+  }
+  for (const tql::pattern_t& child : p.next) expectPlansAndConditions(child, plans);
+}
+
+TEST(SubscriptionRequestTest, PlansEverywhereAndOnlyActiveChecks) {
+  int plans = 0;
+  expectPlansAndConditions(subscriptionPattern(), plans);
+  // Domain, node class node config, check config, accumulation config,
+  // node, check, check accumulation.
+  EXPECT_EQ(plans, 7);
+}
+
+}  // namespace
+}  // namespace halarm::testing
