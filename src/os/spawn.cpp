@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstring>
 
 #include "error/system_error.h"
 #include "os/fd.h"
@@ -140,6 +141,13 @@ void sendSignal(int pid, int signal) {
   if (::kill(static_cast<pid_t>(pid), signal) != 0 && errno != ESRCH) {
     error::throwSystemError("kill", errno);
   }
+}
+
+std::string describeExit(const ChildStatus& status) {
+  if (!status.signalled) return "exit code " + std::to_string(status.exitCode);
+  const char* name = ::strsignal(status.signal);
+  return "killed by signal " + std::to_string(status.signal) +
+         (name != nullptr ? " (" + std::string(name) + ")" : std::string());
 }
 
 bool isExecutableFile(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }

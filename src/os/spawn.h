@@ -37,6 +37,9 @@ ChildStatus waitForExit(int pid);
 // error.
 void sendSignal(int pid, int signal);
 
+// "exit code 3", or "killed by signal 6 (Aborted)".
+std::string describeExit(const ChildStatus& status);
+
 // True when the path names a file that this process may execute.
 bool isExecutableFile(const std::string& path);
 

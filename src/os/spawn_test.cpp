@@ -72,6 +72,11 @@ TEST(ReapIfEnded, ReportsNothingWhileRunningAndTheSignalAfterAKill) {
   closeFd(child.stderrFd);
 }
 
+TEST(DescribeExit, NamesTheCodeOrTheSignal) {
+  EXPECT_EQ(describeExit({false, 0, 3}), "exit code 3");
+  EXPECT_EQ(describeExit({true, SIGKILL, 0}), "killed by signal 9 (Killed)");
+}
+
 TEST(IsExecutableFile, TellsProgramsFromOtherPaths) {
   EXPECT_TRUE(isExecutableFile("/bin/sh"));
   EXPECT_FALSE(isExecutableFile("/nonexistent/program"));
