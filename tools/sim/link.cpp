@@ -1,0 +1,268 @@
+#include "sim/link.h"
+
+#include <csignal>
+
+#include "error/exception.h"
+#include "io/exceptions.h"
+#include "io/fd_stream.h"
+#include "io/memory_stream.h"
+#include "io/selector.h"
+#include "io/timer.h"
+#include "os/fd.h"
+#include "os/spawn.h"
+#include "wire/ioprim.h"
+
+namespace sim {
+
+namespace {
+
+// Pipes this large hold a whole select reply of a big tree or a long burst
+// of debug lines, so neither side waits on the other in practice.
+constexpr int kPipeBytes = 1 << 20;
+
+void growPipe(int fd) {
+  try {
+    os::setPipeBufferSize(fd, kPipeBytes);
+  } catch (const error::Exception&) {
+    // A system that allows less keeps its default size, which still works.
+  }
+}
+
+std::string encode(const queues::event& ev) {
+  io::MemoryStreamPair streams;
+  protocol::ioprim writer(nullptr, &streams.out);
+  writer.writeEvent(ev);
+  writer.flush();
+  std::string bytes;
+  while (streams.pipe.unread() > 0) {
+    const std::uint8_t* data = nullptr;
+    const std::size_t n = streams.in.readBegin(data);
+    bytes.append(reinterpret_cast<const char*>(data), n);
+    streams.in.readCommit(n);
+  }
+  return bytes;
+}
+
+// The alarm process's standard input. Bytes are queued and written whenever
+// the pipe has room, also while this process waits for the alarm's output:
+// a writer that blocked on a full pipe could deadlock with an alarm process
+// that blocks writing its own output.
+class InputWriter : public io::Selectable {
+ public:
+  explicit InputWriter(int fd) : fd_(fd) { os::setNonblocking(fd_, true); }
+  ~InputWriter() override { close(); }
+
+  std::string name() const override { return "alarm standard input"; }
+  io::OsHandle handle() const override { return {fd_, pending() ? os::kWritable : short{0}}; }
+  // Never hands itself out: writing is all it does when woken.
+  bool isReady() override { return false; }
+  bool ignoreSignal() override {
+    push();
+    return true;
+  }
+
+  void append(const std::string& bytes) {
+    if (fd_ < 0 || failed_) return;
+    bytes_ += bytes;
+    push();
+  }
+  bool pending() const { return fd_ >= 0 && !failed_ && sent_ < bytes_.size(); }
+
+  // Writes what the pipe takes now. A process that is gone takes nothing
+  // more: the bytes are dropped.
+  void push() {
+    while (pending()) {
+      const os::IoResult r = os::writeSome(
+          fd_, reinterpret_cast<const std::uint8_t*>(bytes_.data()) + sent_, bytes_.size() - sent_);
+      if (r.wouldBlock) return;
+      if (r.error != 0) {
+        failed_ = true;
+        return;
+      }
+      sent_ += r.bytes;
+    }
+    bytes_.clear();
+    sent_ = 0;
+  }
+
+  void close() {
+    if (fd_ < 0) return;
+    os::closeFdQuietly(fd_);
+    fd_ = -1;
+  }
+  bool closed() const { return fd_ < 0; }
+
+ private:
+  int fd_;
+  std::string bytes_;
+  std::size_t sent_ = 0;
+  bool failed_ = false;
+};
+
+class PipeAlarmLink final : public AlarmLink {
+ public:
+  explicit PipeAlarmLink(const std::string& program)
+      : program_(program),
+        child_(os::spawnWithPipes(program, {})),
+        input_(child_.stdinFd),
+        output_(child_.stdoutFd, "alarm standard output"),
+        errors_(child_.stderrFd, "alarm error output"),
+        reader_(&output_, nullptr) {
+    growPipe(child_.stdinFd);
+    growPipe(child_.stdoutFd);
+    // Bytes that do not decode are the alarm process's fault, reported as
+    // the end of its output rather than ending this process.
+    reader_.throwOnBadEventForTest(true);
+    selector_.add(&output_, 0);
+    selector_.add(&errors_, 1);
+    selector_.add(&input_, 2);
+    selector_.add(&timer_, 3);
+  }
+
+  ~PipeAlarmLink() override {
+    if (!reaped_) {
+      os::sendSignal(child_.pid, SIGKILL);
+      os::waitForExit(child_.pid);
+    }
+  }
+
+  std::string program() const override { return program_; }
+
+  void send(const queues::event& ev) override {
+    if (closing_) return;
+    input_.append(encode(ev));
+  }
+
+  queues::EventPtr receive(htime::usec_time deadline) override {
+    for (;;) {
+      settleInput();
+      if (output_ended_) {
+        readErrors();
+        return nullptr;
+      }
+      if (output_.isReady()) {
+        try {
+          return reader_.readEvent();
+        } catch (const io::EEndOfStream&) {
+          endOutput();
+        } catch (const error::Exception& e) {
+          lines_.push_back("(output that does not decode as events: " + e.text() + ")");
+          endOutput();
+        }
+        continue;
+      }
+      timer_.setDeadline(deadline);
+      io::Selectable* ready = selector_.select().first;
+      if (ready == &timer_) return nullptr;
+      if (ready == &errors_) readErrors();
+    }
+  }
+
+  bool ended() const override { return output_ended_; }
+
+  std::vector<std::string> takeOutputLines() override {
+    readErrors();
+    std::vector<std::string> lines;
+    lines.swap(lines_);
+    return lines;
+  }
+
+  bool takesExitOrder() const override { return false; }
+
+  void closeInput() override {
+    closing_ = true;
+    settleInput();
+  }
+
+  AlarmEnd finish(htime::usec_time deadline) override {
+    closeInput();
+    os::ChildStatus status;
+    bool forced = false;
+    for (;;) {
+      settleInput();
+      readErrors();
+      if (auto s = os::reapIfEnded(child_.pid)) {
+        status = *s;
+        break;
+      }
+      if (htime::now() >= deadline) {
+        os::sendSignal(child_.pid, SIGKILL);
+        status = os::waitForExit(child_.pid);
+        forced = true;
+        break;
+      }
+      // Short waits: there is no descriptor that says "the child ended".
+      timer_.setDeadline(std::min(deadline, htime::now() + htime::usec_time(0, 20000)));
+      while (selector_.select().first != &timer_) readErrors();
+    }
+    reaped_ = true;
+    input_.close();
+    readErrors();
+    if (!partial_.empty()) lines_.push_back(std::move(partial_));
+    AlarmEnd end;
+    end.clean = !forced && !status.signalled && status.exitCode == 0;
+    end.description = os::describeExit(status);
+    if (forced) end.description = "did not end in time; " + end.description;
+    return end;
+  }
+
+ private:
+  // Closes the input once everything queued is written (or cannot be).
+  void settleInput() {
+    input_.push();
+    if (closing_ && !input_.pending() && !input_.closed()) {
+      selector_.remove(&input_);
+      input_.close();
+    }
+  }
+
+  void endOutput() {
+    output_ended_ = true;
+    selector_.remove(&output_);
+  }
+
+  // Takes whatever error output has arrived, without waiting.
+  void readErrors() {
+    if (errors_ended_) return;
+    try {
+      for (;;) {
+        const std::uint8_t* data = nullptr;
+        const std::size_t n = errors_.readBegin(data);
+        if (n == 0) return;
+        partial_.append(reinterpret_cast<const char*>(data), n);
+        errors_.readCommit(n);
+        for (std::size_t eol; (eol = partial_.find('\n')) != std::string::npos;) {
+          lines_.push_back(partial_.substr(0, eol));
+          partial_.erase(0, eol + 1);
+        }
+      }
+    } catch (const error::Exception&) {
+      // The end of the error output (or a failed read: nothing more to get).
+      errors_ended_ = true;
+      selector_.remove(&errors_);
+    }
+  }
+
+  std::string program_;
+  os::SpawnedChild child_;
+  InputWriter input_;
+  io::FdIStream output_;
+  io::FdIStream errors_;
+  protocol::ioprim reader_;
+  io::Timer timer_;
+  io::Selector<int> selector_;
+  bool closing_ = false;
+  bool output_ended_ = false;
+  bool errors_ended_ = false;
+  bool reaped_ = false;
+  std::string partial_;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace
+
+AlarmLinkPtr startAlarmOverPipes(const std::string& program) {
+  return std::make_unique<PipeAlarmLink>(program);
+}
+
+}  // namespace sim

@@ -1,0 +1,234 @@
+#include "sim/simulator.h"
+
+#include <algorithm>
+
+#include "wire/devent.h"
+
+namespace sim {
+
+Simulator::Simulator(const Scenario& scenario, AlarmLink& link, Observer& observer,
+                     SimOptions options)
+    : scenario_(scenario),
+      link_(link),
+      observer_(observer),
+      options_(options),
+      main_(options.logMask.value_or(scenario.logMask)),
+      dbms_(scenario) {}
+
+double Simulator::elapsed() const {
+  if (!start_) return 0;
+  return std::max(0.0, (htime::now() - *start_).toDouble());
+}
+
+htime::usec_time Simulator::at(double seconds) const {
+  return htime::usec_time::fromDouble(start_->toDouble() + seconds);
+}
+
+Outcome Simulator::run() {
+  observer_.started(scenario_, link_.program(), options_.logMask.value_or(scenario_.logMask));
+  bool alive = waitForSubscription() && playTimeline();
+  shutDown();
+  Outcome outcome;
+  const AlarmEnd end =
+      link_.finish(htime::now() + htime::usec_time::fromDouble(options_.exitTimeout));
+  reportOutput();
+  outcome.alarmClean = alive && end.clean;
+  observer_.finished(finalReport(end, outcome.unmet));
+  return outcome;
+}
+
+bool Simulator::waitForSubscription() {
+  const htime::usec_time deadline =
+      htime::now() + htime::usec_time::fromDouble(options_.subscribeTimeout);
+  while (!dbms_.started()) {
+    queues::EventPtr ev = link_.receive(deadline);
+    reportOutput();
+    if (ev) {
+      dispatch(*ev);
+      continue;
+    }
+    if (link_.ended()) {
+      observer_.problem(elapsed(), "the alarm process ended before it subscribed to the dbms");
+    } else {
+      observer_.problem(elapsed(), "the alarm process did not subscribe to the dbms within " +
+                                       std::to_string(static_cast<int>(options_.subscribeTimeout)) +
+                                       " s");
+    }
+    return false;
+  }
+  return true;
+}
+
+bool Simulator::playTimeline() {
+  std::size_t next = 0;
+  const std::vector<Action>& timeline = scenario_.timeline;
+  for (;;) {
+    const double due =
+        next < timeline.size() ? std::min(timeline[next].at, scenario_.endsAt) : scenario_.endsAt;
+    queues::EventPtr ev = link_.receive(at(due));
+    reportOutput();
+    if (ev) {
+      dispatch(*ev);
+      continue;
+    }
+    if (link_.ended()) {
+      observer_.problem(elapsed(), "the alarm process ended before the scenario did");
+      return false;
+    }
+    if (htime::now() < at(due)) continue;
+    while (next < timeline.size() && timeline[next].at <= due) {
+      const Action& action = timeline[next++];
+      if (action.type == ActionType::end) return true;
+      perform(action);
+    }
+    if (due >= scenario_.endsAt) return true;
+  }
+}
+
+void Simulator::shutDown() {
+  if (link_.takesExitOrder() && !link_.ended()) {
+    // The alarm process forgets its subscription before it goes: serve
+    // events until the DBMS has answered that, or the wait runs out.
+    const std::size_t forgets = dbms_.forgetsAnswered();
+    link_.send(queues::devent_t<queues::SYS_EXIT>(queues::QUEUE_MAIN, 0, {0}));
+    const htime::usec_time deadline =
+        htime::now() + htime::usec_time::fromDouble(options_.drainTimeout);
+    while (dbms_.forgetsAnswered() == forgets && !link_.ended() && htime::now() < deadline) {
+      if (queues::EventPtr ev = link_.receive(deadline)) dispatch(*ev);
+      reportOutput();
+    }
+  }
+  link_.closeInput();
+  const htime::usec_time deadline =
+      htime::now() + htime::usec_time::fromDouble(options_.drainTimeout);
+  while (!link_.ended() && htime::now() < deadline) {
+    if (queues::EventPtr ev = link_.receive(deadline)) dispatch(*ev);
+    reportOutput();
+  }
+  if (!link_.ended()) observer_.problem(elapsed(), "the alarm process did not end its output");
+}
+
+void Simulator::dispatch(const queues::event& ev) {
+  Outbox out;
+  const double t = elapsed();
+  switch (ev.dest) {
+    case queues::QUEUE_MAIN:
+      main_.handle(ev, out, observer_, t);
+      break;
+    case queues::QUEUE_DBMS:
+      if (ev.type == queues::TQL_SELECT && !dbms_.started()) {
+        start_ = htime::now();
+        dbms_.start(start_->sec);
+      }
+      if (!dbms_.started()) {
+        observer_.problem(
+            t, "dbms got " + queues::eventName(ev.type) + " before the alarm process subscribed");
+        break;
+      }
+      dbms_.handle(ev, out, observer_, t);
+      break;
+    case queues::QUEUE_ALRT:
+      if (ev.type == queues::OBJECT_STATUS_CHANGE) {
+        statusChange(ev);
+      } else {
+        observer_.problem(t, "alrt got " + queues::eventName(ev.type) +
+                                 ", which it does not expect from the alarm process");
+      }
+      break;
+    default:
+      observer_.problem(t, "the alarm process sent " + queues::eventName(ev.type) + " to " +
+                               queues::queueName(ev.dest) + ", which nobody plays here");
+  }
+  send(out);
+}
+
+void Simulator::statusChange(const queues::event& ev) {
+  const auto* change = dynamic_cast<const queues::devent_t<queues::OBJECT_STATUS_CHANGE>*>(&ev);
+  if (change == nullptr) return;
+  const alert::Object_Status_Change_Data& data = change->data;
+  StatusChange c;
+  c.t = elapsed();
+  c.object = data.object;
+  c.oldStatus = data.old_status;
+  c.newStatus = data.new_status;
+  c.comment = data.comment;
+  const SimObject* object = dbms_.started() ? dbms_.tree().find(data.object) : nullptr;
+  c.path = object != nullptr ? dbms_.tree().displayPath(*object) : data.object.toString();
+  // The incident line written just before belongs to this change when it
+  // names the same node.
+  if (std::optional<Incident> incident = dbms_.takeLastIncident();
+      incident && incident->host == data.node) {
+    c.incident = incident->text;
+  }
+  if (!data.user.empty()) {
+    c.user = dbms_.userName(data.user);
+    if (const auto it = verbs_.find(data.object); it != verbs_.end()) c.verb = it->second;
+  }
+  observer_.statusChange(c);
+}
+
+void Simulator::perform(const Action& action) {
+  const double t = elapsed();
+  Outbox out;
+  switch (action.type) {
+    case ActionType::note:
+      observer_.note(t, action.text);
+      return;
+    case ActionType::end:
+      return;
+    case ActionType::acknowledge:
+    case ActionType::reset:
+      if (const SimObject* o = dbms_.tree().findPath(action.object)) {
+        verbs_[o->id] = action.type == ActionType::acknowledge ? "acknowledged" : "reset";
+      }
+      break;
+    default:
+      break;
+  }
+  dbms_.perform(action, out, observer_, t);
+  send(out);
+}
+
+void Simulator::send(Outbox& out) {
+  for (const queues::EventPtr& ev : out) link_.send(*ev);
+  out.clear();
+}
+
+void Simulator::reportOutput() {
+  for (const std::string& line : link_.takeOutputLines()) observer_.alarmOutput(elapsed(), line);
+}
+
+FinalReport Simulator::finalReport(const AlarmEnd& end, std::vector<std::string>& unmet) const {
+  FinalReport report;
+  report.t = elapsed();
+  report.alarm = end;
+  report.expectations = scenario_.expect.size();
+  if (!dbms_.started()) {
+    for (const Expectation& e : scenario_.expect) {
+      unmet.push_back(e.object + ": the run never started");
+    }
+    report.unmet = unmet;
+    return report;
+  }
+  const ObjectTree& tree = dbms_.tree();
+  const auto statusOf = [&](const SimObject& o) -> std::uint32_t {
+    const auto it = dbms_.statuses().find(o.id);
+    return it == dbms_.statuses().end() ? 0 : it->second.status;
+  };
+  tree.forEach([&](const SimObject& o) {
+    if (hasStatus(o.kind)) report.objects.push_back({tree.displayPath(o), o.id, statusOf(o)});
+  });
+  for (const Expectation& e : scenario_.expect) {
+    const SimObject* o = tree.findPath(e.object);
+    if (o == nullptr) {
+      unmet.push_back(e.object + " no longer exists; expected " + statusName(e.status));
+    } else if (statusOf(*o) != e.status) {
+      unmet.push_back(tree.displayPath(*o) + " is " + statusName(statusOf(*o)) + ", expected " +
+                      statusName(e.status));
+    }
+  }
+  report.unmet = unmet;
+  return report;
+}
+
+}  // namespace sim
