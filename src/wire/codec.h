@@ -21,6 +21,7 @@
 // then each element on its own line as prefix + "  " + element (a map entry
 // as "  key: " and "  value: " lines), then prefix + "}"; a record that is a
 // value prints "{", its fields one level deeper, then prefix + "}".
+#include <algorithm>
 #include <charconv>
 #include <concepts>
 #include <cstdint>
