@@ -48,7 +48,6 @@ const tql::property_t* optionalProperty(const tql::object_t& object, std::uint32
 
 CountKeeper::CountKeeper(CountKeeper* parentKeeper, tql::object_ptr node)
     : Object(parentKeeper, std::move(node)),
-      parent_keeper_(parentKeeper),
       id_(tql::IncrementalSubscriber::indexId(*object)),
       plan_down_count_(parentKeeper == nullptr ? 0 : parentKeeper->plan_down_count_) {
   countKeepers.insert_or_assign(id_, this);
@@ -57,7 +56,7 @@ CountKeeper::CountKeeper(CountKeeper* parentKeeper, tql::object_ptr node)
 CountKeeper::~CountKeeper() {
   if (unknown_ != 0 || warn_ != 0 || alert_ != 0) {
     std::string text = "Non-zero counts upon destruction of CountKeeper[" + id_.toString() + "]";
-    if (parent_keeper_ != nullptr) text += " parent[" + parent_keeper_->id_.toString() + "]";
+    if (parent != nullptr) text += " parent[" + parentKeeper()->id_.toString() + "]";
     error::assertionFailed(text);
   }
   const auto it = countKeepers.find(id_);
@@ -83,6 +82,11 @@ CountKeeper::Links& CountKeeper::links() {
   return *links_;
 }
 
+const std::string& CountKeeper::downtimeComment() const {
+  static const std::string kNone;
+  return downtime_comment_ ? *downtime_comment_ : kNone;
+}
+
 const IdSet& CountKeeper::dependencies() const { return links_ ? links_->dependencies : kNoIds; }
 const IdSet& CountKeeper::dependents() const { return dependentsOf(id_); }
 const IdSet& CountKeeper::statusSources() const { return links_ ? links_->statusSources : kNoIds; }
@@ -101,7 +105,7 @@ void CountKeeper::forEachChildKeeper(F&& f) {
 }
 
 void CountKeeper::propagate(std::int32_t dUnknown, std::int32_t dWarn, std::int32_t dAlert) {
-  for (CountKeeper* k = this; k != nullptr; k = k->parent_keeper_) {
+  for (CountKeeper* k = this; k != nullptr; k = k->parentKeeper()) {
     const bool alertCrossed = addCount(k->alert_, dAlert);
     const bool warnCrossed = addCount(k->warn_, dWarn);
     const bool unknownCrossed = addCount(k->unknown_, dUnknown);
@@ -121,7 +125,9 @@ void CountKeeper::adjust(bool dec, const std::string& comment) {
   HX_LOG_DEBUG(32, "CountKeeper::adjust[" + id_.toString() + "] from " +
                        std::to_string(static_cast<std::int32_t>(plan_down_count_)) +
                        (dec ? " dec" : " inc"));
-  downtime_comment_ = comment;
+  if (!comment.empty() || downtime_comment_ != nullptr) {
+    downtime_comment_ = comment.empty() ? nullptr : std::make_unique<std::string>(comment);
+  }
   if (dec) {
     HX_CHECK(plan_down_count_ != 0, "plan_down_count below zero");
     --plan_down_count_;
@@ -138,7 +144,7 @@ void CountKeeper::updateLinks() {
     setDependencies(
         tql::detail::expect<tql::property_object_set_t>(*p, "property_object_set_t").value);
   }
-  const std::uint32_t inherited = parent_keeper_ == nullptr ? 0 : parent_keeper_->locale_;
+  const std::uint32_t inherited = parent == nullptr ? 0 : parentKeeper()->locale_;
   const std::uint32_t locale = localeFrom(inherited);
   if (locale == locale_) return;
   locale_ = locale;
@@ -190,7 +196,7 @@ void CountKeeper::inheritLocale(std::uint32_t parentLocale) {
 CountKeeper* CountKeeper::stationExport() const {
   // The nearest keeper up the tree that knows the station decides, even when
   // the export it names is gone.
-  for (const CountKeeper* k = this; k != nullptr; k = k->parent_keeper_) {
+  for (const CountKeeper* k = this; k != nullptr; k = k->parentKeeper()) {
     if (k->links_ == nullptr) continue;
     const auto it = k->links_->gidMap.find(locale_);
     if (it != k->links_->gidMap.end()) return findKeeper(countKeepers, it->second);

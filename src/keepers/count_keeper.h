@@ -45,13 +45,15 @@ class CountKeeper : public tql::IncrementalSubscriber::Object {
   virtual void boundaryReached() {}
 
   const tql::id_t& id() const { return id_; }
-  CountKeeper* parentKeeper() const { return parent_keeper_; }
+  // The parent object: always a CountKeeper, as only count keepers create
+  // count keepers.
+  CountKeeper* parentKeeper() const { return static_cast<CountKeeper*>(parent); }
 
   std::uint32_t unknownCount() const { return unknown_; }
   std::uint32_t warnCount() const { return warn_; }
   std::uint32_t alertCount() const { return alert_; }
   std::uint32_t planDownCount() const { return plan_down_count_; }
-  const std::string& downtimeComment() const { return downtime_comment_; }
+  const std::string& downtimeComment() const;
   std::uint32_t locale() const { return locale_; }
 
   const IdSet& dependencies() const;
@@ -100,14 +102,13 @@ class CountKeeper : public tql::IncrementalSubscriber::Object {
   template <class F>
   void forEachChildKeeper(F&& f);
 
-  CountKeeper* parent_keeper_;
   tql::id_t id_;
   std::uint32_t unknown_ = 0;
   std::uint32_t warn_ = 0;
   std::uint32_t alert_ = 0;
   std::uint32_t plan_down_count_;
   std::uint32_t locale_ = 0;
-  std::string downtime_comment_;
+  std::unique_ptr<std::string> downtime_comment_;  // none until a plan sets one
   // Most keepers link to nothing: the sets live apart, made on first use.
   std::unique_ptr<Links> links_;
 };

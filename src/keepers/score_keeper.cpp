@@ -22,7 +22,12 @@ namespace {
 
 std::string signedText(std::uint32_t v) { return std::to_string(static_cast<std::int32_t>(v)); }
 std::string low32Text(std::int64_t v) { return std::to_string(static_cast<std::uint32_t>(v)); }
-std::string timeText(htime::usec_time t) { return low32Text(t.sec) + "." + low32Text(t.usec); }
+std::string timeText(htime::usec_time t) {
+  std::string text = low32Text(t.sec);
+  text += '.';
+  text += low32Text(t.usec);
+  return text;
+}
 
 }  // namespace
 
@@ -92,7 +97,7 @@ void ScoreKeeper::unfreeze() {
   next_threshold_ = d.nextThreshold;
   deadline_ = d.deadline;
   HX_LOG_DEBUG(32, "*Calling setCurStatus");
-  setCurStatus(d.status);
+  setCurStatusAt(d.status, now);
   HX_LOG_DEBUG(32, "*Calling touched");
   touch();
 }
@@ -116,12 +121,14 @@ void ScoreKeeper::setCurState(std::uint32_t state) {
   unfreeze();
 }
 
-void ScoreKeeper::setCurStatus(status_t status) {
+void ScoreKeeper::setCurStatus(status_t status) { setCurStatusAt(status, htime::now()); }
+
+void ScoreKeeper::setCurStatusAt(status_t status, htime::usec_time now) {
   HX_LOG_DEBUG(32, "setCurStatus[" + id().toString() + "](" + std::string(statusName(status)) +
                        "), cur: " + std::string(statusName(cur_)) +
                        ", sticky: " + std::string(statusName(sticky_)));
-  cur_ = graceRule(status, htime::now());
-  applyStatus(stickyRule());
+  cur_ = graceRule(status, now);
+  applyStatusAt(stickyRule(), now);
   HX_LOG_DEBUG(32, "After cur: " + std::string(statusName(cur_)) +
                        ", sticky: " + std::string(statusName(sticky_)));
 }
@@ -190,7 +197,9 @@ bool ScoreKeeper::explainedByDependency(status_t s) const {
   return false;
 }
 
-void ScoreKeeper::applyStatus(status_t s) {
+void ScoreKeeper::applyStatus(status_t s) { applyStatusAt(s, htime::now()); }
+
+void ScoreKeeper::applyStatusAt(status_t s, htime::usec_time now) {
   pending_.reset();
   bool explained = false;
   if (s != kNoStatus && statusSourceFailed()) {
@@ -205,7 +214,7 @@ void ScoreKeeper::applyStatus(status_t s) {
     explained = explained || explainedByDependency(s);
     code = explained ? explainedCode(s) : s;
   }
-  entered_ = updateEnteredTimes(entered_, code, dbms_, htime::now().sec);
+  entered_ = updateEnteredTimes(entered_, code, dbms_, now.sec);
   if (code == dbms_) {
     HX_LOG_DEBUG(32, "New status equals dbms status - not adding to notify queue");
     return;
@@ -213,7 +222,7 @@ void ScoreKeeper::applyStatus(status_t s) {
   HX_LOG_DEBUG(32, "New status differs from dbms status - will queue for notify");
   // The oldest unreported status stays: a change and its reversal within
   // one turn report nothing.
-  notify_queue.emplace(this, dbms_);
+  notify_queue.try_emplace(this, dbms_);
   dbms_ = code;
 }
 
@@ -320,11 +329,23 @@ void ScoreKeeper::submitStatus() {
 }
 
 std::string ScoreKeeper::describe() const {
-  return "(" + signedText(state_) + ", " + std::to_string(score_) + ", " +
-         std::to_string(saved_score_) + ", " + timeText(last_accumulation_) + ", " +
-         signedText(cur_) + ", " + signedText(sticky_) + ", " + signedText(dbms_) + ", " +
-         low32Text(entered_.warn) + ", " + low32Text(entered_.alert) + ", " +
-         timeText(uninitialized_since_) + ")";
+  const std::string fields[] = {signedText(state_),
+                                std::to_string(score_),
+                                std::to_string(saved_score_),
+                                timeText(last_accumulation_),
+                                signedText(cur_),
+                                signedText(sticky_),
+                                signedText(dbms_),
+                                low32Text(entered_.warn),
+                                low32Text(entered_.alert),
+                                timeText(uninitialized_since_)};
+  std::string text = "(";
+  for (const std::string& field : fields) {
+    if (text.size() > 1) text += ", ";
+    text += field;
+  }
+  text += ")";
+  return text;
 }
 
 // --- CheckScoreKeeper ---

@@ -144,6 +144,8 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
 
   void accumulate(htime::usec_time now);
   void saveOrRestoreScore();
+  void setCurStatusAt(status_t status, htime::usec_time now);
+  void applyStatusAt(status_t status, htime::usec_time now);
   status_t graceRule(status_t requested, htime::usec_time now);
   status_t stickyRule();
   bool statusSourceFailed() const;

@@ -243,7 +243,7 @@ inline void addSubtree(std::set<id_t>& ids, CountKeeper* k) {
 }
 
 inline void processTouched() {
-  const std::set<EventTrackerOwner*> owners = std::move(touched);
+  const TouchedSet owners = std::move(touched);
   touched.clear();
   for (EventTrackerOwner* o : owners) o->process();
 }
@@ -279,7 +279,7 @@ inline void performDelayedComputations() {
 }
 
 inline void sendNotifications() {
-  const std::map<ScoreKeeper*, std::uint32_t> queued = std::move(notify_queue);
+  const NotifyQueue queued = std::move(notify_queue);
   notify_queue.clear();
   for (const auto& [keeper, old] : queued) keeper->notifyStatusChange(old);
 }

@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 
+#include "keepers/shared/node_pool.h"
 #include "time/usec_time.h"
 #include "tql/id.h"
 
@@ -26,7 +27,10 @@ struct TimeOrder {
 };
 
 // The schedule of wake-up times; entries of equal time keep insertion order.
-using Boundaries = std::multimap<htime::usec_time, BoundaryRecord*, TimeOrder>;
+// Re-arming a wake-up erases one entry and inserts another: the nodes are
+// recycled.
+using Boundaries = std::multimap<htime::usec_time, BoundaryRecord*, TimeOrder,
+                                 NodePool<std::pair<const htime::usec_time, BoundaryRecord*>>>;
 
 class EventTrackerOwner {
  public:

@@ -70,7 +70,7 @@ TEST_F(EventTrackerTest, NeverAndCancelTakeRecordsOffAndDestructionCleansUp) {
   y.touch();
   x.reset();
   EXPECT_TRUE(boundaries.empty());
-  EXPECT_EQ(touched, (std::set<EventTrackerOwner*>{&y}));
+  EXPECT_EQ(touched, (TouchedSet{&y}));
   // Microseconds order equal seconds.
   reschedule(y.a, usec_time{7, 2});
   reschedule(y.b, usec_time{7, 1});

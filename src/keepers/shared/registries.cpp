@@ -11,11 +11,11 @@ std::map<tql::id_t, ScoreKeeper*> scoreKeepers;
 std::map<tql::id_t, PlanKeeper*> planKeepers;
 
 Boundaries boundaries;
-std::set<EventTrackerOwner*> touched;
+TouchedSet touched;
 
-IdSet count_queue;
-IdSet status_change_queue;
-std::map<ScoreKeeper*, std::uint32_t> notify_queue;
+IdQueue count_queue;
+IdQueue status_change_queue;
+NotifyQueue notify_queue;
 
 Expiries expiries;
 std::set<std::uint32_t> ignoredReplies;

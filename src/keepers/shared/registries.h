@@ -23,6 +23,7 @@
 #include <set>
 
 #include "keepers/shared/event_tracker.h"
+#include "keepers/shared/node_pool.h"
 #include "tql/id.h"
 
 namespace keepers {
@@ -33,6 +34,13 @@ class PlanKeeper;
 class ExpiringSubPlanKeeper;
 
 using IdSet = std::set<tql::id_t>;
+// The queues and `touched` recycle their nodes (see NodePool); otherwise
+// they are the ordinary ordered containers.
+using IdQueue = std::set<tql::id_t, std::less<tql::id_t>, NodePool<tql::id_t>>;
+using TouchedSet =
+    std::set<EventTrackerOwner*, std::less<EventTrackerOwner*>, NodePool<EventTrackerOwner*>>;
+using NotifyQueue = std::map<ScoreKeeper*, std::uint32_t, std::less<ScoreKeeper*>,
+                             NodePool<std::pair<ScoreKeeper* const, std::uint32_t>>>;
 using Expiries = std::multimap<htime::usec_time, ExpiringSubPlanKeeper*, TimeOrder>;
 
 extern std::map<tql::id_t, CountKeeper*> countKeepers;
@@ -40,12 +48,12 @@ extern std::map<tql::id_t, ScoreKeeper*> scoreKeepers;
 extern std::map<tql::id_t, PlanKeeper*> planKeepers;
 
 extern Boundaries boundaries;
-extern std::set<EventTrackerOwner*> touched;
+extern TouchedSet touched;
 
-extern IdSet count_queue;
-extern IdSet status_change_queue;
+extern IdQueue count_queue;
+extern IdQueue status_change_queue;
 // Keeper to the DBMS status it had before its first unreported change.
-extern std::map<ScoreKeeper*, std::uint32_t> notify_queue;
+extern NotifyQueue notify_queue;
 
 extern Expiries expiries;
 extern std::set<std::uint32_t> ignoredReplies;
