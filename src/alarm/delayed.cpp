@@ -68,7 +68,7 @@ void addSubtree(std::set<tql::id_t>& ids, keepers::CountKeeper* keeper) {
 void processTouched() {
   // Taken out first: an owner's processing must not meet the set changing
   // under it. Owners touched while processing are kept for the next turn.
-  const std::set<keepers::EventTrackerOwner*> owners = std::move(keepers::touched);
+  const auto owners = std::move(keepers::touched);
   keepers::touched.clear();
   for (keepers::EventTrackerOwner* owner : owners) {
     HX_LOG_DEBUG(kDebugLevel, "ETO processing touched");

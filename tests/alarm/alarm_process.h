@@ -1,0 +1,124 @@
+#pragma once
+// Runs halcyx-alarm-pipe as a child process and plays its peers: events are
+// written to its standard input (each `dest` naming the peer that sends
+// it), and everything it sends is read back from its standard output.
+//
+// Tests write their whole input first and then finish(): standard input is
+// closed (the end of every peer's stream), the output is read to its end,
+// and the exit status and standard error are collected. The event order of
+// the output is then the program's own, whatever the pipes' timing.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "error/exception.h"
+#include "io/exceptions.h"
+#include "io/fd_stream.h"
+#include "os/fd.h"
+#include "os/spawn.h"
+#include "wire/devent.h"
+#include "wire/ioprim.h"
+
+namespace halarm::e2e {
+
+struct Outcome {
+  os::ChildStatus status;
+  std::string standardError;
+  std::vector<queues::EventPtr> events;  // everything sent, in order
+
+  bool exited(int code) const { return !status.signalled && status.exitCode == code; }
+  bool aborted() const { return status.signalled && status.signal == 6; }
+};
+
+class AlarmProcess {
+ public:
+  AlarmProcess() : child_(os::spawnWithPipes(HX_ALARM_PIPE, {HX_ALARM_PIPE})) {
+    // Room for a whole test's traffic either way, so neither side waits.
+    os::setPipeBufferSize(child_.stdinFd, 1 << 20);
+    os::setPipeBufferSize(child_.stdoutFd, 1 << 20);
+    in_ = std::make_unique<io::FdOStream>(child_.stdinFd, "alarm stdin");
+    out_ = std::make_unique<io::FdIStream>(child_.stdoutFd, "alarm stdout");
+    writer_ = std::make_unique<protocol::ioprim>(nullptr, in_.get());
+    reader_ = std::make_unique<protocol::ioprim>(out_.get(), nullptr);
+  }
+  ~AlarmProcess() {
+    if (!finished_) {
+      os::sendSignal(child_.pid, 9);
+      (void)os::waitForExit(child_.pid);
+    }
+    os::closeFdQuietly(child_.stderrFd);
+  }
+  AlarmProcess(const AlarmProcess&) = delete;
+  AlarmProcess& operator=(const AlarmProcess&) = delete;
+
+  // Writes an event to the program's input. Once the program has stopped
+  // reading (it ended), further input is dropped.
+  void send(const queues::event& ev) {
+    if (input_gone_) return;
+    try {
+      writer_->writeEvent(ev);
+      writer_->flush();
+    } catch (const error::Exception&) {
+      input_gone_ = true;
+    }
+  }
+  template <queues::event_t N>
+  void send(queues::queue_t from, std::uint32_t uid, queues::event_data_t<N> data = {}) {
+    send(queues::devent_t<N>(from, uid, std::move(data)));
+  }
+  // Raw bytes, for input that is not a well-formed event.
+  void sendBytes(const std::vector<std::uint8_t>& bytes) {
+    if (input_gone_) return;
+    try {
+      writer_->putBytes(bytes.data(), bytes.size());
+      writer_->flush();
+    } catch (const error::Exception&) {
+      input_gone_ = true;
+    }
+  }
+
+  // Ends the input and collects everything until the program has exited.
+  Outcome finish() {
+    Outcome outcome;
+    try {
+      in_->close();
+    } catch (const error::Exception&) {
+      // The program stopped reading first.
+    }
+    for (;;) {
+      try {
+        outcome.events.push_back(reader_->readEvent());
+      } catch (const io::EEndOfStream&) {
+        break;
+      }
+    }
+    outcome.standardError = readAll(child_.stderrFd);
+    outcome.status = os::waitForExit(child_.pid);
+    finished_ = true;
+    return outcome;
+  }
+
+ private:
+  static std::string readAll(int fd) {
+    std::string text;
+    std::uint8_t buffer[4096];
+    for (;;) {
+      const os::IoResult r = os::readSome(fd, buffer, sizeof buffer);
+      if (r.bytes == 0) break;
+      text.append(reinterpret_cast<const char*>(buffer), r.bytes);
+    }
+    return text;
+  }
+
+  os::SpawnedChild child_;
+  std::unique_ptr<io::FdOStream> in_;
+  std::unique_ptr<io::FdIStream> out_;
+  std::unique_ptr<protocol::ioprim> writer_;
+  std::unique_ptr<protocol::ioprim> reader_;
+  bool input_gone_ = false;
+  bool finished_ = false;
+};
+
+}  // namespace halarm::e2e
