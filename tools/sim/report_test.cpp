@@ -1,0 +1,129 @@
+#include "sim/report.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace sim {
+namespace {
+
+StatusChange change(double t, const std::string& path, std::uint32_t from, std::uint32_t to) {
+  StatusChange c;
+  c.t = t;
+  c.path = path;
+  c.oldStatus = from;
+  c.newStatus = to;
+  return c;
+}
+
+class TextReportTest : public ::testing::Test {
+ protected:
+  void start(bool quiet = false) {
+    report_ = makeTextReport(out_, {false, quiet});
+    scenario_ = parseScenario(R"({"title": "T", "duration": 9, "tree": {"label": "R",
+        "nodes": [{"label": "web01", "groups": [{"label": "S", "checks": [{"label": "HTTP"}]}]}]}})",
+                              "t.json");
+    report_->started(scenario_, "alarm", 0);
+    out_.str("");
+  }
+
+  std::ostringstream out_;
+  Scenario scenario_;
+  std::unique_ptr<Observer> report_;
+};
+
+TEST_F(TextReportTest, StatusLineShowsPathTransitionIncidentAndWhoActed) {
+  start();
+  StatusChange c = change(20, "web01 / S / HTTP", 13, 1);
+  c.incident = "HTTP Left alert level";
+  c.user = "alice";
+  c.verb = "acknowledged";
+  c.comment = "fixed";
+  report_->statusChange(c);
+  report_->statusChange(change(32.25, "web01", 1, 9));
+  EXPECT_EQ(out_.str(),
+            "   20.0s  web01 / S / HTTP  ALERT -> GOOD               HTTP Left alert level; "
+            "acknowledged by alice: \"fixed\"\n"
+            "   32.2s  web01             GOOD -> ALERT (explained)\n");
+}
+
+TEST_F(TextReportTest, ObjectsComingUpGoodTogetherAreOneLineEvenAcrossLogLines) {
+  start();
+  report_->statusChange(change(0, "a", 0, 1));
+  report_->log(0, 0, "Sent 1 status notifications");
+  report_->statusChange(change(0, "b", 0, 1));
+  report_->statusChange(change(0.1, "c", 0, 1));
+  report_->note(3, "something happens");
+  report_->statusChange(change(5, "d", 0, 1));
+  report_->statusChange(change(6, "e", 0, 12));
+  EXPECT_EQ(out_.str(),
+            "    0.0s  log: Sent 1 status notifications\n"
+            "    0.0s  3 objects reported GOOD\n"
+            "    3.0s  == something happens\n"
+            "    5.0s  d                 NA -> GOOD\n"
+            "    6.0s  e                 NA -> WARN\n");
+}
+
+TEST_F(TextReportTest, FinalTableCountsWorstFirstAndListsUnmetExpectations) {
+  start();
+  FinalReport final;
+  final.t = 9;
+  final.objects = {{"web01", {1, 1}, 1}, {"web01 / S / HTTP", {1, 3}, 7}, {"db01", {1, 4}, 1}};
+  final.alarm = {true, "exit code 0"};
+  final.expectations = 2;
+  final.unmet = {"web01 / S / HTTP is WARN (explained), expected GOOD"};
+  report_->finished(final);
+  EXPECT_EQ(out_.str(),
+            "\nFinal statuses after 9.0 s:\n"
+            "  web01             GOOD\n"
+            "  web01 / S / HTTP  WARN (explained)\n"
+            "  db01              GOOD\n"
+            "  1 WARN (explained), 2 GOOD\n"
+            "Alarm process: exit code 0\n"
+            "Expectation not met: web01 / S / HTTP is WARN (explained), expected GOOD\n");
+}
+
+TEST_F(TextReportTest, QuietShowsOnlyProblemsAndTheEnd) {
+  start(true);
+  report_->note(1, "n");
+  report_->log(1, 0, "l");
+  report_->action(1, "a");
+  report_->statusChange(change(2, "web01", 1, 13));
+  report_->problem(3, "p");
+  EXPECT_EQ(out_.str(), "    3.0s  !! p\n");
+}
+
+TEST(CountByStatus, WorstFirstThenByCode) {
+  const std::vector<FinalStatus> objects = {{"a", {}, 1}, {"b", {}, 8}, {"c", {}, 13},
+                                            {"d", {}, 1}, {"e", {}, 5}, {"f", {}, 0}};
+  EXPECT_EQ(countByStatus(objects),
+            (std::vector<std::pair<std::string, std::size_t>>{{"ALERT", 1},
+                                                              {"ALERT (downtime)", 1},
+                                                              {"UNKNOWN (explained)", 1},
+                                                              {"GOOD", 2},
+                                                              {"NA", 1}}));
+}
+
+TEST(JsonReport, OneParseableObjectPerRecord) {
+  std::ostringstream out;
+  std::unique_ptr<Observer> report = makeJsonReport(out);
+  StatusChange c = change(1.23456, "web01", 1, 12);
+  c.object = {1, 1};
+  c.incident = "Checkin Reached WARNING level";
+  report->statusChange(c);
+  report->log(2, 32, "debug");
+  std::istringstream lines(out.str());
+  std::string line;
+  std::getline(lines, line);
+  const Json status = Json::parse(line);
+  EXPECT_EQ(status["event"], "status");
+  EXPECT_EQ(status["t"], 1.235);
+  EXPECT_EQ(status["id"], "1.1");
+  EXPECT_EQ(status["new_name"], "WARN");
+  EXPECT_EQ(status["incident"], "Checkin Reached WARNING level");
+  std::getline(lines, line);
+  EXPECT_EQ(Json::parse(line)["level"], 32);
+}
+
+}  // namespace
+}  // namespace sim

@@ -1,0 +1,231 @@
+#include "sim/simulator.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+
+#include "sim/sim_testing.h"
+#include "time/fake_clock.h"
+#include "wire/devent.h"
+
+namespace sim {
+namespace {
+
+using testing::RecordingObserver;
+
+// A stand-in for the alarm process on a fake clock: it asks for the
+// configuration, subscribes, and answers each state it is sent with the
+// status change the real process would report for a check that follows its
+// state. Waiting for an event that never comes moves the clock to the
+// deadline.
+class FakeAlarm : public AlarmLink {
+ public:
+  explicit FakeAlarm(htime::FakeClock& clock) : clock_(clock) {
+    queue(std::make_unique<queues::devent_t<queues::REQUEST_SERVER_CONFIGURATION>>(
+        queues::QUEUE_MAIN, 1, 0));
+    auto select = std::make_unique<queues::devent_t<queues::TQL_SELECT>>(queues::QUEUE_DBMS, 2);
+    select->data.root_ids.push_back({0, 1});
+    select->data.pattern = testing::alarmLikePattern();
+    queue(std::move(select));
+  }
+
+  void queue(queues::EventPtr ev) { outgoing_.push_back(std::move(ev)); }
+
+  std::string program() const override { return "fake-alarm"; }
+
+  void send(const queues::event& ev) override {
+    sent.push_back(ev.clone());
+    if (reaction) reaction(ev, *this);
+  }
+
+  queues::EventPtr receive(htime::usec_time deadline) override {
+    if (!outgoing_.empty()) {
+      queues::EventPtr ev = std::move(outgoing_.front());
+      outgoing_.pop_front();
+      return ev;
+    }
+    if (input_closed || dies) {
+      ended_ = true;
+      return nullptr;
+    }
+    if (clock_.now() < deadline) clock_.set(deadline);
+    return nullptr;
+  }
+
+  bool ended() const override { return ended_; }
+  std::vector<std::string> takeOutputLines() override {
+    std::vector<std::string> lines;
+    lines.swap(output);
+    return lines;
+  }
+  bool takesExitOrder() const override { return exit_order; }
+  void closeInput() override { input_closed = true; }
+  AlarmEnd finish(htime::usec_time) override {
+    return {!dies, dies ? "exit code 1" : "exit code 0"};
+  }
+
+  // Reports a status change for `id` as the alarm process does.
+  void report(const tql::id_t& id, std::uint32_t from, std::uint32_t to, tql::id_t user = {},
+              std::string comment = {}) {
+    queue(std::make_unique<queues::devent_t<queues::PUT_INCIDENTLOG>>(
+        queues::QUEUE_DBMS, 0,
+        dbms::Put_IncidentLog_Data{0, id, "incident of " + id.toString(), 1}));
+    queue(std::make_unique<queues::devent_t<queues::OBJECT_STATUS_CHANGE>>(
+        queues::QUEUE_ALRT, 0, alert::Object_Status_Change_Data{id, id, from, to, user, comment}));
+    queue(std::make_unique<queues::devent_t<queues::SET_STATUS>>(
+        queues::QUEUE_DBMS, 0, alarms::Set_Status_Data{id, to, 0, 0}));
+  }
+
+  std::vector<queues::EventPtr> sent;
+  std::vector<htime::usec_time> sentAt;
+  std::function<void(const queues::event&, FakeAlarm&)> reaction;
+  std::vector<std::string> output;
+  bool exit_order = false;
+  bool input_closed = false;
+  bool dies = false;
+
+ private:
+  htime::FakeClock& clock_;
+  std::deque<queues::EventPtr> outgoing_;
+  bool ended_ = false;
+};
+
+constexpr const char* kScenario = R"({"tree": {"label": "R", "nodes": [{"label": "web01",
+    "groups": [{"label": "S", "checks": [{"label": "HTTP"}]}]}]},
+  "timeline": [
+    {"at": 2, "do": "state", "object": "web01/S/HTTP", "state": "alert"},
+    {"at": 4, "do": "acknowledge", "object": "web01/S/HTTP", "user": "alice", "comment": "ok"},
+    {"at": 6, "do": "end"}],
+  "expect": {"web01/S/HTTP": "GOOD"}})";
+
+class SimulatorTest : public ::testing::Test {
+ protected:
+  SimulatorTest() : scenario_(parseScenario(kScenario, "t.json")), alarm_(clock_) {
+    alarm_.reaction = [this](const queues::event& ev, FakeAlarm& alarm) {
+      alarm.sentAt.push_back(clock_.now());
+      if (ev.type == queues::IMMEDIATE_STATE) {
+        const auto& s = dynamic_cast<const queues::devent_t<queues::IMMEDIATE_STATE>&>(ev).data;
+        alarm.report(s.id, 1, s.state == 3 ? 13 : 1);
+      } else if (ev.type == queues::ACKNOWLEDGE_ALERT) {
+        const auto& a = dynamic_cast<const queues::devent_t<queues::ACKNOWLEDGE_ALERT>&>(ev).data;
+        alarm.report(a.object, 13, 1, a.user, a.comment);
+      }
+    };
+  }
+
+  Outcome run() {
+    Simulator simulator(scenario_, alarm_, observer_, {});
+    return simulator.run();
+  }
+
+  std::vector<queues::event_t> sentTypes() const {
+    std::vector<queues::event_t> types;
+    for (const auto& ev : alarm_.sent) types.push_back(ev->type);
+    return types;
+  }
+
+  htime::FakeClock clock_{htime::usec_time(5000, 0)};
+  Scenario scenario_;
+  FakeAlarm alarm_;
+  RecordingObserver observer_;
+};
+
+TEST_F(SimulatorTest, PlaysTheTimelineOnTimeAndReportsWhatTheAlarmDid) {
+  const Outcome outcome = run();
+  EXPECT_TRUE(outcome.alarmClean);
+  EXPECT_TRUE(outcome.unmet.empty());
+  EXPECT_EQ(sentTypes(),
+            (std::vector<queues::event_t>{queues::SERVER_CONFIGURATION, queues::IMMEDIATE_STATES,
+                                          queues::CHECKIN, queues::RETURN_TQL_SELECT,
+                                          queues::IMMEDIATE_STATE, queues::ACKNOWLEDGE_ALERT}));
+  EXPECT_EQ(alarm_.sentAt[4], htime::usec_time(5002, 0));
+  EXPECT_EQ(alarm_.sentAt[5], htime::usec_time(5004, 0));
+  ASSERT_EQ(observer_.changes.size(), 2u);
+  const StatusChange& alert = observer_.changes[0];
+  EXPECT_EQ(alert.t, 2);
+  EXPECT_EQ(alert.path, "web01 / S / HTTP");
+  EXPECT_EQ(alert.newStatus, 13u);
+  EXPECT_EQ(alert.incident, "incident of 1.3");
+  const StatusChange& ack = observer_.changes[1];
+  EXPECT_EQ(ack.user, "alice");
+  EXPECT_EQ(ack.verb, "acknowledged");
+  EXPECT_EQ(ack.comment, "ok");
+  EXPECT_TRUE(alarm_.input_closed);
+  ASSERT_TRUE(observer_.final.has_value());
+  EXPECT_EQ(observer_.final->t, 6);
+  ASSERT_EQ(observer_.final->objects.size(), 2u);
+  EXPECT_EQ(observer_.final->objects[1].status, 1u);
+  EXPECT_EQ(observer_.final->alarm.description, "exit code 0");
+}
+
+TEST_F(SimulatorTest, ClockStartsWhenTheAlarmSubscribes) {
+  alarm_.reaction = [this](const queues::event& ev, FakeAlarm& alarm) {
+    alarm.sentAt.push_back(clock_.now());
+    // A slow start: the configuration takes three seconds to arrive.
+    if (ev.type == queues::SERVER_CONFIGURATION) clock_.advance(htime::usec_time(3, 0));
+  };
+  run();
+  ASSERT_EQ(alarm_.sentAt.size(), 6u);
+  EXPECT_EQ(alarm_.sentAt[4], htime::usec_time(5005, 0));  // 3 s start-up + 2 s
+}
+
+TEST_F(SimulatorTest, AnExpectationThatDoesNotHoldIsReported) {
+  alarm_.reaction = nullptr;  // the alarm reports nothing at all
+  const Outcome outcome = run();
+  EXPECT_TRUE(outcome.alarmClean);
+  EXPECT_EQ(outcome.unmet, std::vector<std::string>{"web01 / S / HTTP is NA, expected GOOD"});
+}
+
+TEST_F(SimulatorTest, AlarmThatNeverSubscribesFailsTheRun) {
+  FakeAlarm silent(clock_);
+  silent.receive(htime::zero_time);  // drop the configuration request
+  silent.receive(htime::zero_time);  // and the subscription
+  Simulator simulator(scenario_, silent, observer_, {});
+  const Outcome outcome = simulator.run();
+  EXPECT_FALSE(outcome.alarmClean);
+  EXPECT_TRUE(observer_.has("problem the alarm process did not subscribe to the dbms within 15 s"));
+  EXPECT_EQ(observer_.final->unmet,
+            std::vector<std::string>{"web01/S/HTTP: the run never started"});
+}
+
+TEST_F(SimulatorTest, AlarmThatEndsEarlyFailsTheRunButStillReports) {
+  alarm_.reaction = [](const queues::event& ev, FakeAlarm& alarm) {
+    if (ev.type == queues::IMMEDIATE_STATE) {
+      alarm.output.push_back("Assertion failed: something");
+      alarm.dies = true;
+    }
+  };
+  const Outcome outcome = run();
+  EXPECT_FALSE(outcome.alarmClean);
+  EXPECT_TRUE(observer_.has("output Assertion failed: something"));
+  EXPECT_TRUE(observer_.has("problem the alarm process ended before the scenario did"));
+  EXPECT_EQ(observer_.final->alarm.description, "exit code 1");
+}
+
+TEST_F(SimulatorTest, ExitOrderWaitsForTheSubscriptionToBeForgotten) {
+  alarm_.exit_order = true;
+  alarm_.reaction = [](const queues::event& ev, FakeAlarm& alarm) {
+    if (ev.type == queues::SYS_EXIT) {
+      alarm.queue(std::make_unique<queues::devent_t<queues::TQL_FORGET>>(queues::QUEUE_DBMS, 77,
+                                                                         dbms::Tql_Forget_Data{2}));
+    }
+  };
+  run();
+  const std::vector<queues::event_t> types = sentTypes();
+  ASSERT_GE(types.size(), 2u);
+  EXPECT_EQ(types[types.size() - 2], queues::SYS_EXIT);
+  EXPECT_EQ(types.back(), queues::RETURN_TQL_FORGET);
+  EXPECT_EQ(alarm_.sent.back()->inresponse, 77u);
+  EXPECT_TRUE(alarm_.input_closed);
+}
+
+TEST_F(SimulatorTest, EventsForSiblingsNobodyPlaysAreReported) {
+  alarm_.queue(std::make_unique<queues::devent_t<queues::SYS_EXIT>>(queues::QUEUE_SCHD, 0));
+  run();
+  EXPECT_TRUE(
+      observer_.has("problem the alarm process sent SYS_EXIT to schd, which nobody plays here"));
+}
+
+}  // namespace
+}  // namespace sim

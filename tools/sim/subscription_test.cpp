@@ -1,0 +1,93 @@
+#include "sim/subscription.h"
+
+#include <gtest/gtest.h>
+
+#include "sim/sim_testing.h"
+
+namespace sim {
+namespace {
+
+class SubscriptionTest : public ::testing::Test {
+ protected:
+  SubscriptionTest()
+      : scenario_(parseScenario(R"({"tree": {"label": "Acme",
+            "domains": [{"label": "HQ", "nodes": [{"label": "web01", "groups": [
+              {"label": "Services", "groups": [{"label": "Inner", "checks": [{"label": "Deep"}]}],
+               "checks": [{"label": "HTTP", "accumulations": [{"label": "Sum"}]},
+                          {"label": "Off", "active": false}]}],
+              "checks": [{"label": "Direct"}],
+              "plans": [{"label": "Maint", "unexpected": [{"label": "Now", "until": 9}]}]}]}]}})",
+                                "t.json")),
+        tree_(scenario_.root, 0),
+        select_(7, {{0, 1}}, testing::alarmLikePattern()) {}
+
+  const SimObject& at(const std::string& path) { return tree_.resolve(path, ""); }
+
+  Scenario scenario_;
+  ObjectTree tree_;
+  Subscription select_;
+};
+
+TEST_F(SubscriptionTest, SelectsNestedDomainsAndGroupsAndOnlyActiveChecks) {
+  EXPECT_TRUE(select_.selects(at("HQ/web01/Services/Inner/Deep")));
+  EXPECT_TRUE(select_.selects(at("HQ/web01/Services/HTTP/Sum")));
+  EXPECT_TRUE(select_.selects(at("HQ/web01/Maint/Now")));
+  EXPECT_FALSE(select_.selects(at("HQ/web01/Services/Off")));
+  // The pattern has no place for a check directly under a node.
+  EXPECT_FALSE(select_.selects(at("HQ/web01/Direct")));
+}
+
+TEST_F(SubscriptionTest, ResultCarriesTheWantedPropertiesOrAllWhenNoneAreNamed) {
+  const std::vector<tql::object_ptr> result = select_.select(tree_);
+  ASSERT_EQ(result.size(), 1u);
+  const tql::object_t& node = *result[0]->children.at(0)->children.at(0);
+  EXPECT_EQ(node.class_, tql::cls::Node);
+  std::set<std::uint32_t> names;
+  for (const auto& [number, p] : node.properties) names.insert(number);
+  EXPECT_EQ(names, (std::set<std::uint32_t>{tql::prop::checkinFrequency, tql::prop::warn}));
+  ASSERT_EQ(node.children.size(), 2u);  // the group and the plan; not the direct check
+  const tql::object_t& plan = *node.children.at(1);
+  EXPECT_EQ(plan.class_, tql::cls::Plan);
+  const tql::object_t& event = *plan.children.at(0);
+  EXPECT_EQ(event.properties.size(), 3u);  // active, comment, endTime: everything it has
+}
+
+TEST_F(SubscriptionTest, PatchIsAChainDownToTheObjectWithItsWholeSubtree) {
+  const tql::object_ptr chain = select_.patch(at("HQ/web01/Services"));
+  std::vector<tql::id_t> ids;
+  const tql::object_t* n = chain.get();
+  while (n->id != at("HQ/web01/Services").id) {
+    ASSERT_EQ(n->children.size(), 1u);
+    ids.push_back(n->id);
+    n = n->children[0].get();
+  }
+  EXPECT_EQ(ids, (std::vector<tql::id_t>{{0, 1}, at("HQ").id, at("HQ/web01").id}));
+  // The group keeps its inner group and its active check (with its
+  // accumulation); the inactive check stays out.
+  ASSERT_EQ(n->children.size(), 2u);
+  EXPECT_EQ(n->children[0]->id, at("HQ/web01/Services/Inner").id);
+  EXPECT_EQ(n->children[1]->children.at(0)->id, at("HQ/web01/Services/HTTP/Sum").id);
+}
+
+TEST_F(SubscriptionTest, RootsOutsideTheRequestOrPatternSelectNothing) {
+  EXPECT_TRUE(Subscription(1, {{9, 9}}, testing::alarmLikePattern()).select(tree_).empty());
+  EXPECT_TRUE(
+      Subscription(1, {{0, 1}}, testing::patternNode(tql::cls::Node, 0)).select(tree_).empty());
+}
+
+TEST(Satisfies, MissingOrIncomparablePropertiesFailTheCondition) {
+  SimObject check;
+  check.kind = Kind::check;
+  tql::pattern_t p = testing::patternNode(tql::cls::Check, 0);
+  p.where.emplace_back(std::make_unique<tql::property_boolean_t>(tql::prop::active, true),
+                       tql::kRelEqual);
+  EXPECT_FALSE(satisfies(check, p));
+  check.properties[tql::prop::active] = std::make_unique<tql::property_int_t>(tql::prop::active, 1);
+  EXPECT_FALSE(satisfies(check, p));
+  check.properties[tql::prop::active] =
+      std::make_unique<tql::property_boolean_t>(tql::prop::active, true);
+  EXPECT_TRUE(satisfies(check, p));
+}
+
+}  // namespace
+}  // namespace sim
