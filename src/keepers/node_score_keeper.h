@@ -31,8 +31,9 @@ class NodeScoreKeeper final : public NodeLikeScoreKeeper {
   // The score keeper's text + ", " + the last check-in.
   std::string describe() const override;
 
-  // The node checked in at `time` (seconds since the epoch).
-  void checkin(std::int64_t time);
+  // The node checked in at `time` (seconds since the epoch): its check-in
+  // state is good and the wait for the next check-in starts.
+  void checkin(std::int64_t time) override;
   // When the node will count as late: from the last check-in (from now while
   // there was none) 2.5 periods plus 30 seconds.
   htime::usec_time expectedCheckinTime() const;

@@ -203,11 +203,14 @@ TEST_F(NodeTest, RecursiveResetZeroesTheNodeAndItsChecksOnly) {
   keeper({2, 9}).setCurState(kStateWarn);
   EXPECT_GT(keeper({2, 9}).score(), 0);
 
-  // A check is not a node: nothing happens but a log line.
+  // A check is not a node: resets and check-ins only leave a log line.
   testing::RecordingLog log;
   keeper({2, 9}).resetAllScores({6, 6}, "");
   EXPECT_GT(keeper({2, 9}).score(), 0);
-  EXPECT_THAT(log.lines, ElementsAre("0 Recursive score reset for 2.9 ignored: not a node"));
+  keeper({2, 9}).checkin(kStart);
+  EXPECT_EQ(keeper({2, 9}).state(), kStateWarn);
+  EXPECT_THAT(log.lines, ElementsAre("0 Recursive score reset for 2.9 ignored: not a node",
+                                     "0 Check-in for 2.9 ignored: not a node"));
   EXPECT_EQ(keeper({2, 9}).asNode(), nullptr);
   EXPECT_EQ(node().asNode(), &node());
 }

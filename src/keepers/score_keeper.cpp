@@ -282,6 +282,10 @@ void ScoreKeeper::resetAllScores(const tql::id_t& /*user*/, const std::string& /
   meter::log("Recursive score reset for " + id().toString() + " ignored: not a node", 0);
 }
 
+void ScoreKeeper::checkin(std::int64_t /*time*/) {
+  meter::log("Check-in for " + id().toString() + " ignored: not a node", 0);
+}
+
 void ScoreKeeper::adjustedForDowntime() {
   freeze();
   unfreeze();

@@ -61,6 +61,9 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
   // Resets the node and every check that takes its levels from it. Only
   // nodes can; any other keeper logs that it ignores the request.
   virtual void resetAllScores(const tql::id_t& user, const std::string& comment);
+  // The object checked in at `time` (seconds since the epoch). Only nodes
+  // check in; any other keeper logs that it ignores the check-in.
+  virtual void checkin(std::int64_t time);
   // The node keeper behind this keeper, or null: check-ins and recursive
   // resets are only for nodes.
   virtual NodeScoreKeeper* asNode() { return nullptr; }
