@@ -210,7 +210,7 @@ TEST_F(NodeTest, RecursiveResetZeroesTheNodeAndItsChecksOnly) {
   keeper({2, 9}).checkin(kStart);
   EXPECT_EQ(keeper({2, 9}).state(), kStateWarn);
   EXPECT_THAT(log.lines, ElementsAre("0 Recursive score reset for 2.9 ignored: not a node",
-                                     "0 Check-in for 2.9 ignored: not a node"));
+                                     "0 Checkin for 2.9 ignored: not a node"));
   EXPECT_EQ(keeper({2, 9}).asNode(), nullptr);
   EXPECT_EQ(node().asNode(), &node());
 }

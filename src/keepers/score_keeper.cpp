@@ -283,7 +283,7 @@ void ScoreKeeper::resetAllScores(const tql::id_t& /*user*/, const std::string& /
 }
 
 void ScoreKeeper::checkin(std::int64_t /*time*/) {
-  meter::log("Check-in for " + id().toString() + " ignored: not a node", 0);
+  meter::log("Checkin for " + id().toString() + " ignored: not a node", 0);
 }
 
 void ScoreKeeper::adjustedForDowntime() {
