@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -52,8 +51,13 @@ class Evaluation {
   const std::array<std::uint8_t, 7>& weekdayMasks();
 
   const std::int64_t now_;
-  std::optional<std::int64_t> midnight_;
-  std::optional<std::array<std::uint8_t, 7>> weekday_masks_;
+  // Both are worked out on first use: most plans need neither. Plain values
+  // with a flag rather than std::optional, whose engaged-value read gcc's
+  // optimiser reports as possibly uninitialised.
+  bool midnight_known_ = false;
+  bool weekday_masks_known_ = false;
+  std::int64_t midnight_ = 0;
+  std::array<std::uint8_t, 7> weekday_masks_{};
 
   bool in_force_ = false;
   std::int64_t next_change_ = htime::never.sec;
@@ -79,27 +83,27 @@ void Evaluation::offer(std::int64_t start, const tql::object_t& element) {
 }
 
 std::int64_t Evaluation::midnight() {
-  if (!midnight_) {
+  if (!midnight_known_) {
     std::tm fields = os::localTimeInZone(now_, os::kLocalZone);
     fields.tm_sec = 0;
     fields.tm_min = 0;
     fields.tm_hour = 0;
     fields.tm_isdst = -1;
     midnight_ = os::composeTimeInZone(fields, os::kLocalZone);
+    midnight_known_ = true;
   }
-  return *midnight_;
+  return midnight_;
 }
 
 const std::array<std::uint8_t, 7>& Evaluation::weekdayMasks() {
-  if (!weekday_masks_) {
-    std::array<std::uint8_t, 7> masks{};
+  if (!weekday_masks_known_) {
     for (int k = 0; k < kWeekDaysTried; ++k) {
       const int weekday = os::localTimeInZone(midnight() + k * kDay, os::kLocalZone).tm_wday;
-      masks[static_cast<std::size_t>(weekday)] |= static_cast<std::uint8_t>(1u << k);
+      weekday_masks_[static_cast<std::size_t>(weekday)] |= static_cast<std::uint8_t>(1u << k);
     }
-    weekday_masks_ = masks;
+    weekday_masks_known_ = true;
   }
-  return *weekday_masks_;
+  return weekday_masks_;
 }
 
 bool Evaluation::unexpectedEvent(const tql::object_t& event) {
