@@ -342,7 +342,10 @@ struct Codec<T> {
   }
   static void from(const Json& j, T& value, const std::string& at) {
     if (!j.is_object()) expected(at, "an object with the fields " + fieldList(), j);
-    for (const auto& [key, member] : j.items()) {
+    for (const auto& item : j.items()) {
+      const std::string& key = item.key();
+
+      const Json& member = item.value();
       bool known = false;
       T::fields(value, [&](const char* name, auto& field) {
         if (key != name) return;
@@ -432,7 +435,10 @@ struct Codec<htime::usec_time> {
     }
     if (!j.is_object()) expected(at, "a time {\"sec\": S, \"usec\": U} or seconds", j);
     value = {};
-    for (const auto& [key, member] : j.items()) {
+    for (const auto& item : j.items()) {
+      const std::string& key = item.key();
+
+      const Json& member = item.value();
       if (key == "sec") {
         value.sec = integerFromJson<std::int32_t>(member, childPointer(at, key));
       } else if (key == "usec") {
@@ -473,7 +479,10 @@ struct Codec<tql::version_t> {
   static void from(const Json& j, tql::version_t& value, const std::string& at) {
     if (!j.is_object()) expected(at, "a version {\"major\": M, \"minor\": N}", j);
     value = {};
-    for (const auto& [key, member] : j.items()) {
+    for (const auto& item : j.items()) {
+      const std::string& key = item.key();
+
+      const Json& member = item.value();
       if (key == "major") {
         value.major = integerFromJson<std::uint64_t>(member, childPointer(at, key));
       } else if (key == "minor") {
@@ -698,7 +707,10 @@ tql::property_ptr propertyFromJson(const Json& j, const std::string& at,
   tql::property_ptr p = tql::makeProperty(propertyTypeByName(j["type"], childPointer(at, "type")));
   if (keyed) p->property = *keyed;
   bool numbered = keyed.has_value();
-  for (const auto& [key, member] : j.items()) {
+  for (const auto& item : j.items()) {
+    const std::string& key = item.key();
+
+    const Json& member = item.value();
     const std::string here = childPointer(at, key);
     if (key == "type") continue;
     if (key == "property") {
@@ -750,7 +762,10 @@ struct Codec<std::map<std::uint32_t, tql::property_ptr>> {
                    const std::string& at) {
     if (!j.is_object()) expected(at, "an object of properties by name", j);
     value.clear();
-    for (const auto& [key, member] : j.items()) {
+    for (const auto& item : j.items()) {
+      const std::string& key = item.key();
+
+      const Json& member = item.value();
       const std::string here = childPointer(at, key);
       const std::uint32_t number = propertyFromName(key, here);
       value.insert_or_assign(number, propertyFromJson(member, here, number));
@@ -857,7 +872,10 @@ queues::EventPtr eventFromJson(const Json& value, const std::string& pointer) {
   const Json* data = nullptr;
   const Json* exception = nullptr;
   std::uint32_t uid = 0;
-  for (const auto& [key, member] : value.items()) {
+  for (const auto& item : value.items()) {
+    const std::string& key = item.key();
+
+    const Json& member = item.value();
     if (key == "type") {
       type = &member;
     } else if (key == "dest") {
