@@ -82,7 +82,10 @@ std::size_t printEvents(io::IStream& in, const std::string& inputName, std::ostr
                       std::to_string(counted.consumed() - start) + " of its bytes");
     } catch (const error::Exception& e) {
       finish(count, out, format);
-      throw EBadInput(where(inputName, start, count + 1) + e.text());
+      // Where inside the event reading stopped, when it got past the start.
+      const std::uint64_t stop = counted.consumed();
+      throw EBadInput(where(inputName, start, count + 1) + e.text() +
+                      (stop > start ? " (read up to byte " + std::to_string(stop) + ")" : ""));
     }
     printOne(*ev, count, out, format);
     ++count;

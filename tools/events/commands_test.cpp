@@ -85,14 +85,17 @@ TEST_F(PrintEventsTest, UnknownTypeWordIsReportedNotFatal) {
   feed({0xc8, 0, 0, 0, 2, 0, 0, 0});
   EXPECT_EQ(errorOf(PrintFormat::json),
             "capture.bin: byte " + std::to_string(encode(checkin_).size()) +
-                " (event 2): fdio >> event: unknown type index: 200 old was 180 dest 2");
+                " (event 2): fdio >> event: unknown type index: 200 old was 180 dest 2 (read up "
+                "to byte 40)");
   EXPECT_TRUE(out_.str().ends_with("\n]\n"));
 }
 
 TEST_F(PrintEventsTest, MalformedPayloadIsReported) {
   // A CHECKIN whose id claims five components.
   feed({180, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5, 0, 0, 0});
-  EXPECT_EQ(errorOf(), "capture.bin: byte 0 (event 1): small vector resize overflow 5 > 3");
+  EXPECT_EQ(errorOf(),
+            "capture.bin: byte 0 (event 1): small vector resize overflow 5 > 3 (read up to byte "
+            "20)");
 }
 
 class EncodeEventsTest : public ::testing::Test {
