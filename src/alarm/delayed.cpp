@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "alarm/event_handler.h"
+#include "keepers/plan_keeper.h"
 #include "keepers/score_keeper.h"
 #include "meter/log.h"
 
@@ -89,11 +90,7 @@ void sendStatusNotifications() {
 }
 
 void expireSubPlans(htime::usec_time now, queues::childqueue& queue) {
-  // No keeper puts one-off downtime elements into `expiries` yet: plans are
-  // not evaluated, so nothing expires. Once expiring sub-plan keepers
-  // exist, this is expireDue(keepers::expiries, now, queue).
-  (void)now;
-  (void)queue;
+  expireDue(keepers::expiries, now, queue);
 }
 
 }  // namespace halarm
