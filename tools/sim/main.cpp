@@ -8,6 +8,7 @@
 
 #include "error/exception.h"
 #include "error/parse.h"
+#include "os/fd.h"
 #include "os/file.h"
 #include "os/process_info.h"
 #include "os/spawn.h"
@@ -136,7 +137,7 @@ std::string defaultAlarmProgram() {
 }
 
 bool wantsColor() {
-  if (!os::isTerminal(1) || os::environmentValue("NO_COLOR")) return false;
+  if (!os::isTerminal(os::kStandardOutput) || os::environmentValue("NO_COLOR")) return false;
   return os::environmentValue("TERM").value_or("dumb") != "dumb";
 }
 
