@@ -79,6 +79,14 @@ void processTouched() {
 }
 
 void sendStatusNotifications() {
+  if (keepers::notify_queue.empty()) return;
+  if (keepers::notify_queue.size() == 1) {
+    // The usual turn: one event changed one status.
+    const auto [keeper, old] = *keepers::notify_queue.begin();
+    keepers::notify_queue.clear();
+    keeper->notifyStatusChange(old);
+    return;
+  }
   // In id order rather than by address, so that a replayed input gives the
   // same output.
   std::vector<std::pair<keepers::ScoreKeeper*, std::uint32_t>> queued(keepers::notify_queue.begin(),

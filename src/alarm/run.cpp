@@ -120,7 +120,7 @@ class MainLoop {
       } else if (queue_.endOfStream(QUEUE_MAIN)) {
         exitRequested = true;
       }
-      expireSubPlans(htime::now(), queue_);
+      if (!keepers::expiries.empty()) expireSubPlans(htime::now(), queue_);
     }
   }
 
@@ -136,10 +136,21 @@ class MainLoop {
       // boundary already due is taken first, or a steady stream of events
       // would hold it off indefinitely.
       if (!keepers::TimeOrder{}(htime::now(), boundary.time())) return true;
+      // Input already waiting is what the selector would hand out: taking
+      // it at once saves a pass over every selectable for each event.
+      if (inputWaiting()) return false;
     }
     io::Selectable* ready = selector_.select().first;
     if (ready == &timer_) return true;
     HX_CHECK(ready == &queue_.front(), "Alarm got unexpected selectable: " + ready->name());
+    return false;
+  }
+
+  bool inputWaiting() {
+    if (queue_.front().isReady()) return true;
+    for (io::Selectable* underlying : queue_.underlying()) {
+      if (underlying->isReady()) return true;
+    }
     return false;
   }
 
