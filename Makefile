@@ -45,8 +45,9 @@ fuzz: setup
 	  "$$f" -max_total_time=$(FUZZ_SECONDS) -timeout=10 fuzz-out/$$name fuzz/corpus/$$name || exit 1; \
 	done
 
+# Runs the shipped scenario: the alarm process against simulated siblings.
 demo: build
-	@$(BUILD)/bin/halcyx-demo
+	@$(BUILD)/bin/halcyx-sim tools/sim/scenarios/demo.json
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
