@@ -1,0 +1,238 @@
+// Speed of the whole alarm process: a select reply of 10,000 nodes with 10
+// checks each, then 1,000,000 IMMEDIATE_STATE events, either half of them
+// changing a status (each change sends its incident, notification and new
+// status) or none of them.
+//
+// Run without arguments, the benchmarks run halarm::run in this process
+// over in-memory streams (the load alone, and the states with the load's
+// time taken off). With --write the program instead writes a stream to a
+// file, to be piped through halcyx-alarm-pipe:
+//
+//   driver_bench --write load   /tmp/load.bin      # configuration + select
+//   driver_bench --write mixed  /tmp/mixed.bin     # + 1,000,000 states, half changing
+//   driver_bench --write steady /tmp/steady.bin    # + 1,000,000 states, none changing
+//   cat /tmp/mixed.bin | /usr/bin/time -v build/bin/halcyx-alarm-pipe > /dev/null
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "alarm/pipe_connection.h"
+#include "alarm/run.h"
+#include "io/memory_stream.h"
+#include "keepers/shared/registries.h"
+#include "tql/property.h"
+#include "tql/schema.h"
+#include "wire/devent.h"
+#include "wire/ioprim.h"
+
+namespace {
+
+using namespace queues;
+using tql::id_t;
+using tql::object_ptr;
+
+constexpr std::uint32_t kNodes = 10000;
+constexpr std::uint32_t kChecksPerNode = 10;
+constexpr std::uint32_t kChecks = kNodes * kChecksPerNode;
+constexpr std::uint32_t kEvents = 1000000;
+
+enum class Stream { load, mixed, steady };
+
+template <class P, class V>
+void put(tql::object_t& o, std::uint32_t number, V value) {
+  o.properties[number] = std::make_unique<P>(number, std::move(value));
+}
+
+object_ptr object(std::uint32_t cls, id_t id) {
+  auto o = std::make_unique<tql::object_t>();
+  o->class_ = cls;
+  o->id = id;
+  return o;
+}
+
+void putScoring(tql::object_t& o) {
+  namespace prop = tql::prop;
+  o.properties[prop::alertStrategy] =
+      std::make_unique<tql::property_enum_t>(prop::alertStrategy, 0, 0);
+  put<tql::property_boolean_t>(o, prop::acknowledgeAlerts, false);
+}
+
+object_ptr node(std::uint32_t n) {
+  namespace prop = tql::prop;
+  object_ptr o = object(tql::cls::Node, {1, n});
+  put<tql::property_uint_t>(*o, prop::checkinFrequency, 300u);
+  putScoring(*o);
+  for (std::uint32_t p : {prop::checkinScore, prop::missedCheckinScore})
+    put<tql::property_int_t>(*o, p, 0);
+  put<tql::property_int_t>(*o, prop::warn, 100);
+  put<tql::property_int_t>(*o, prop::alert, 200);
+  put<tql::property_int_t>(*o, prop::warnCeiling, 1000);
+  put<tql::property_int_t>(*o, prop::alertCeiling, 1000);
+  return o;
+}
+
+id_t checkId(std::uint32_t c) { return {2, c}; }
+
+object_ptr check(std::uint32_t c) {
+  namespace prop = tql::prop;
+  object_ptr o = object(tql::cls::Check, checkId(c));
+  put<tql::property_boolean_t>(*o, prop::active, true);
+  put<tql::property_string_t>(*o, prop::longLabel, "check " + std::to_string(c));
+  putScoring(*o);
+  for (std::uint32_t p : {prop::goodScore, prop::warnScore, prop::alertScore})
+    put<tql::property_int_t>(*o, p, 0);
+  return o;
+}
+
+object_ptr tree() {
+  object_ptr root = object(tql::cls::Domain, {0, 1});
+  for (std::uint32_t n = 0; n < kNodes; ++n) {
+    object_ptr nd = node(n);
+    for (std::uint32_t i = 0; i < kChecksPerNode; ++i)
+      nd->children.push_back(check(n * kChecksPerNode + i));
+    root->children.push_back(std::move(nd));
+  }
+  return root;
+}
+
+// The wire form of the stream, as the peers would write it.
+std::vector<std::uint8_t> encode(Stream kind) {
+  io::MemoryStreamPair streams(1 << 16);
+  protocol::ioprim out(nullptr, &streams.out);
+  control::Server_Configuration_Fields conf;
+  out.writeEvent(devent_t<SERVER_CONFIGURATION>(QUEUE_MAIN, 2, conf));
+  dbms::Return_Tql_Select_Data select;
+  select.res.push_back(tree());
+  out.writeEvent(devent_t<RETURN_TQL_SELECT>(QUEUE_DBMS, 3, std::move(select)));
+  if (kind != Stream::load) {
+    // Mixed: each check in turn gets a state that changes its status (alert
+    // and good alternately, starting from uninitialized) and then the same
+    // state again. Steady: unknown again and again, which keeps a check
+    // uninitialized during its first minute.
+    std::vector<std::int32_t> last(kChecks, 0);
+    for (std::uint32_t i = 0; i < kEvents; ++i) {
+      const std::uint32_t c = (i / 2) % kChecks;
+      std::int32_t state = 1;
+      if (kind == Stream::mixed) {
+        if (i % 2 == 0) last[c] = last[c] == 3 ? 0 : 3;
+        state = last[c];
+      }
+      out.writeEvent(devent_t<IMMEDIATE_STATE>(QUEUE_DBMS, 0, {checkId(c), state}));
+    }
+  }
+  out.flush();
+  streams.out.close();
+  std::vector<std::uint8_t> bytes;
+  while (streams.pipe.unread() > 0) {
+    const std::uint8_t* data = nullptr;
+    const std::size_t n = streams.in.readBegin(data);
+    bytes.insert(bytes.end(), data, data + n);
+    streams.in.readCommit(n);
+  }
+  return bytes;
+}
+
+const std::vector<std::uint8_t>& stream(Stream kind) {
+  static std::vector<std::uint8_t> cache[3];
+  auto& bytes = cache[static_cast<int>(kind)];
+  if (bytes.empty()) bytes = encode(kind);
+  return bytes;
+}
+
+// Takes whatever the process sends, like /dev/null.
+class Discard final : public io::OStream {
+ public:
+  std::string name() const override { return "Discard"; }
+  bool isReady() override { return true; }
+  std::size_t writeBegin(std::uint8_t*& data) override {
+    data = buffer_.data();
+    return buffer_.size();
+  }
+  void writeCommit(std::size_t) override {}
+  bool flush() override { return true; }
+  void close() override {}
+
+ private:
+  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(1 << 16);
+};
+
+// One whole run over the stream; seconds.
+double runOver(const std::vector<std::uint8_t>& bytes) {
+  keepers::resetSharedStateForTesting();
+  io::MemoryPipe input;
+  input.deliver(bytes.data(), bytes.size());
+  input.closeWriter();
+  const auto start = std::chrono::steady_clock::now();
+  const int code = halarm::run([&input] {
+    return std::make_unique<halarm::PipeConnection>(std::make_unique<io::MemoryIStream>(input),
+                                                    std::make_unique<Discard>());
+  });
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  if (code != 0) std::abort();
+  return elapsed.count();
+}
+
+void BM_LoadTree(benchmark::State& state) {
+  const auto& bytes = stream(Stream::load);
+  for (auto _ : state) state.SetIterationTime(runOver(bytes));
+  state.SetItemsProcessed(state.iterations() * (kNodes + kChecks));
+}
+BENCHMARK(BM_LoadTree)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+// The states alone: a run with them minus a run without.
+void BM_States(benchmark::State& state, Stream kind) {
+  const auto& load = stream(Stream::load);
+  const auto& bytes = stream(kind);
+  for (auto _ : state) {
+    const double base = runOver(load);
+    state.SetIterationTime(runOver(bytes) - base);
+  }
+  state.SetItemsProcessed(state.iterations() * kEvents);
+}
+BENCHMARK_CAPTURE(BM_States, half_changing, Stream::mixed)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_States, none_changing, Stream::steady)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
+
+int writeStream(const std::string& kind, const std::string& path) {
+  Stream s;
+  if (kind == "load") {
+    s = Stream::load;
+  } else if (kind == "mixed") {
+    s = Stream::mixed;
+  } else if (kind == "steady") {
+    s = Stream::steady;
+  } else {
+    std::fprintf(stderr, "driver_bench: unknown stream %s (load, mixed or steady)\n", kind.c_str());
+    return 2;
+  }
+  const std::vector<std::uint8_t> bytes = encode(s);
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+  if (!out) {
+    std::fprintf(stderr, "driver_bench: cannot write %s\n", path.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--write") == 0) return writeStream(argv[2], argv[3]);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
