@@ -92,7 +92,7 @@ class ScriptedInput final : public io::IStream {
   // pause passes as far as that.
   void elapse(int timeoutMs) {
     if (steps_.empty() || steps_.front().kind != Step::kPause) {
-      // Nothing could ever end this wait.
+      // No pause pending: only a deadline can end this wait.
       if (timeoutMs < 0) throw error::EFatal("The script would wait forever");
       clock_.advance(htime::usec_time(timeoutMs / 1000, (timeoutMs % 1000) * 1000));
       return;

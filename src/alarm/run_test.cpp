@@ -77,23 +77,7 @@ class RunTest : public DriverTest {
   }
 };
 
-// --- Start-up and the end of the run ---
-
-TEST_F(RunTest, StartsUpInOrderAndEndsWhenMainsStreamEnds) {
-  configure();
-  EXPECT_EQ(runPipe(), 0);
-  EXPECT_THAT(caught, IsEmpty());
-  EXPECT_THAT(sentTypes(),
-              ElementsAre(REQUEST_SERVER_CONFIGURATION, SUPPORTS_METRICS, TQL_SELECT, INIT_OK));
-  ASSERT_EQ(sent.size(), 5u);
-  EXPECT_EQ(sent[0]->type, SYSTEM_LOG_REQUEST);
-  EXPECT_EQ(sent[1]->inresponse, kConfigurationUid);
-  EXPECT_EQ(sent[3]->inresponse, kSelectUid);
-  EXPECT_EQ(sent[3]->dest, QUEUE_DBMS);
-  EXPECT_EQ(sentOf<INIT_OK>().front().depend_on,
-            (std::set<queue_t>{QUEUE_SCHD, QUEUE_DBMS, QUEUE_ALRT}));
-  EXPECT_THAT(logLines(), ElementsAre("0 Alarm logic running"));
-}
+// --- Runs in one process ---
 
 TEST_F(RunTest, RunsAgainFromAFreshStateInTheSameProcess) {
   start(smallTree());
@@ -256,14 +240,6 @@ TEST_F(RunTest, DebugLinesOnlyWithTheDriversBitInTheLogMask) {
 }
 
 // --- The subscription request ---
-
-TEST(SubscriptionRequestTest, AsksForTheRootWithTheStandingFlags) {
-  const dbms::Tql_Select_Data request = subscriptionRequest();
-  EXPECT_THAT(request.root_ids, ElementsAre(id_t{0, 1}));
-  EXPECT_EQ(request.flags, 17);
-  EXPECT_EQ(request.min_eval_interval, 15);
-  EXPECT_EQ(request.pattern.class_, tql::cls::Domain);
-}
 
 // Every place that can carry a plan has its own complete plan pattern, and
 // only checks carry a condition.
