@@ -89,12 +89,19 @@ void sendStatusNotifications() {
   }
   // In id order rather than by address, so that a replayed input gives the
   // same output.
-  std::vector<std::pair<keepers::ScoreKeeper*, std::uint32_t>> queued(keepers::notify_queue.begin(),
-                                                                      keepers::notify_queue.end());
+  struct Queued {
+    tql::id_t id;
+    keepers::ScoreKeeper* keeper;
+    std::uint32_t old;
+  };
+  std::vector<Queued> queued;
+  queued.reserve(keepers::notify_queue.size());
+  for (const auto& [keeper, old] : keepers::notify_queue)
+    queued.push_back({keeper->id(), keeper, old});
   keepers::notify_queue.clear();
   std::sort(queued.begin(), queued.end(),
-            [](const auto& a, const auto& b) { return a.first->id() < b.first->id(); });
-  for (const auto& [keeper, old] : queued) keeper->notifyStatusChange(old);
+            [](const Queued& a, const Queued& b) { return a.id < b.id; });
+  for (const Queued& q : queued) q.keeper->notifyStatusChange(q.old);
 }
 
 void expireSubPlans(htime::usec_time now, queues::childqueue& queue) {
