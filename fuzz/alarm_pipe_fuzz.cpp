@@ -21,11 +21,15 @@
 //   "Algorithm error", "Relocation of the root object", duplicate ids): a
 //   model of the mirror follows the replies and skips the input at the
 //   first one that would fail. The model is conservative: it also skips
-//   input where one object id occurs twice in the mirror.
+//   input where one object id occurs twice in the mirror. For the model to
+//   know which replies the process takes, the uids of the subscription's
+//   replies are rewritten to ones the process never drops (see
+//   settleSubscriptionUids).
 // Any other failed check is a finding.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <optional>
@@ -197,6 +201,7 @@ bool isBadEventText(const std::string& text) {
 // order, so cutting there never changes what happens before).
 struct Scan {
   std::vector<EventPtr> events;
+  std::vector<std::size_t> starts;
   std::vector<std::size_t> ends;
   std::size_t length = 0;
 };
@@ -214,6 +219,7 @@ Scan scan(const std::uint8_t* data, std::size_t size) {
     const std::size_t start = size - pipe.unread();
     try {
       s.events.push_back(reader.readEvent());
+      s.starts.push_back(start);
       s.ends.push_back(size - pipe.unread());
     } catch (const io::EEndOfStream&) {
       return s;
@@ -225,18 +231,46 @@ Scan scan(const std::uint8_t* data, std::size_t size) {
   }
 }
 
-// How much of the input to run, or nothing when the input is to be
-// skipped. Events are considered in the order the program handles them:
-// the configuration dialog sets aside everything before its reply, which
-// the main loop then takes first.
-std::optional<std::size_t> acceptedLength(const std::uint8_t* data, std::size_t size) {
-  const Scan s = scan(data, size);
+// The process drops DBMS replies whose uid it gave to a delete of an
+// expired downtime event, and those uids depend on everything it sent
+// before. So that the model knows which replies count, the uids of the
+// subscription's replies are made ones no delete ever gets: patches carry
+// the select's uid, a select reply that is not ours carries 0 (never a
+// uid) and still ends the run as unsolicited.
+void settleSubscriptionUids(Scan& s, std::vector<std::uint8_t>& input) {
+  for (std::size_t i = 0; i < s.events.size(); ++i) {
+    event& ev = *s.events[i];
+    if (ev.dest != QUEUE_DBMS || ev.exception) continue;
+    if (ev.type == RETURN_TQL_SELECT_PATCH || ev.type == RETURN_TQL_SELECT_DELETE_PATCH) {
+      ev.inresponse = kSelectUid;
+    } else if (ev.type == RETURN_TQL_SELECT && ev.inresponse != kSelectUid) {
+      ev.inresponse = 0;
+    } else {
+      continue;
+    }
+    std::memcpy(input.data() + s.starts[i] + 8, &ev.inresponse, sizeof ev.inresponse);
+  }
+}
+
+// The input to run, possibly cut or with uids settled, or nothing when the
+// input is to be skipped. Events are considered in the order the program
+// handles them: the configuration dialog sets aside everything before its
+// reply, which the main loop then takes first.
+std::optional<std::vector<std::uint8_t>> acceptedInput(const std::uint8_t* data, std::size_t size) {
+  Scan s = scan(data, size);
+  std::vector<std::uint8_t> input(data, data + size);
+  settleSubscriptionUids(s, input);
+  const auto upTo = [&input](std::size_t length) {
+    input.resize(length);
+    return std::optional<std::vector<std::uint8_t>>(std::move(input));
+  };
+
   std::size_t reply = 0;
   while (reply < s.events.size() &&
          !(s.events[reply]->dest == QUEUE_MAIN && s.events[reply]->inresponse == kConfigurationUid))
     ++reply;
-  if (reply == s.events.size()) return s.length;    // the dialog meets the end: exit 1
-  if (s.events[reply]->exception) return s.length;  // remote_error: exit 1
+  if (reply == s.events.size()) return upTo(s.length);    // the dialog meets the end: exit 1
+  if (s.events[reply]->exception) return upTo(s.length);  // remote_error: exit 1
   if (s.events[reply]->type != SERVER_CONFIGURATION) return std::nullopt;  // "Dialog to main"
 
   MirrorModel mirror;
@@ -245,11 +279,11 @@ std::optional<std::size_t> acceptedLength(const std::uint8_t* data, std::size_t 
     event& ev = *s.events[i];
     switch (ev.type) {
       case SYS_EXIT:
-        return std::min(s.length, s.ends[i]);
+        return upTo(std::min(s.length, s.ends[i]));
       case RETURN_TQL_SELECT: {
-        if (ev.inresponse != kSelectUid) return s.length;  // unsolicited: the run ends
+        if (ev.inresponse != kSelectUid) return upTo(s.length);  // unsolicited: the run ends
         const auto& select = static_cast<devent_t<RETURN_TQL_SELECT>&>(ev).data;
-        if (select.status != 0) return s.length;
+        if (select.status != 0) return upTo(s.length);
         if (!mirror.select(select)) return std::nullopt;
         break;
       }
@@ -264,7 +298,7 @@ std::optional<std::size_t> acceptedLength(const std::uint8_t* data, std::size_t 
         break;
     }
   }
-  return s.length;
+  return upTo(s.length);
 }
 
 // Takes whatever the process sends.
@@ -287,8 +321,8 @@ class Discard final : public io::OStream {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::optional<std::size_t> length = acceptedLength(data, size);
-  if (!length) return 0;
+  const std::optional<std::vector<std::uint8_t>> accepted = acceptedInput(data, size);
+  if (!accepted) return 0;
 
   // A clock that moves 100 ms whenever it is read, so that boundaries come
   // due as the input is worked through, the same way on every replay.
@@ -300,7 +334,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   keepers::resetSharedStateForTesting();
 
   io::MemoryPipe input;
-  input.deliver(data, *length);
+  input.deliver(accepted->data(), accepted->size());
   input.closeWriter();
   halarm::RunOptions options;
   options.wait = [](std::span<os::PollSlot>, int) {
