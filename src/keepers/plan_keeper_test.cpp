@@ -90,15 +90,15 @@ object_ptr unexpected(id_t id, std::int64_t end, const std::string& comment = ""
 // A node without a check-in frequency: it has no status and no wake-ups of
 // its own, so the plans' boundaries are the only ones.
 NodeSpec quietNode() {
-  NodeSpec spec;
-  spec.frequency.reset();
-  return spec;
+  NodeSpec desc;
+  desc.frequency.reset();
+  return desc;
 }
 
 CheckSpec labelled(const std::string& label) {
-  CheckSpec spec;
-  spec.label = label;
-  return spec;
+  CheckSpec desc;
+  desc.label = label;
+  return desc;
 }
 
 class PlanKeeperTest : public testing::KeeperTest {

@@ -142,9 +142,9 @@ std::vector<std::string> incidents(const std::vector<EventPtr>& events) {
 }
 
 NodeSpec quietNode() {
-  NodeSpec spec;
-  spec.frequency.reset();  // no check-ins expected: no status, no wake-ups
-  return spec;
+  NodeSpec desc;
+  desc.frequency.reset();  // no check-ins expected: no status, no wake-ups
+  return desc;
 }
 
 object_ptr expectedEvent(std::int64_t start, std::int64_t end) {

@@ -56,42 +56,42 @@ ObjectTree::ObjectTree(const ObjectSpec& root, std::int64_t start) : start_(star
   std::vector<tql::id_t> taken;
   reserveIds(root, taken);
   root_ = build(root, nullptr, built, taken);
-  for (auto& [object, spec] : built) index(*object);
-  for (auto& [object, spec] : built) {
-    if (spec->properties.dependsOn) {
+  for (auto& [object, desc] : built) index(*object);
+  for (auto& [object, desc] : built) {
+    if (desc->properties.dependsOn) {
       object->properties[tql::prop::dependsOn] =
-          dependencies(*spec->properties.dependsOn, childPointer(spec->pointer, "dependsOn"));
+          dependencies(*desc->properties.dependsOn, childPointer(desc->pointer, "dependsOn"));
     }
   }
 }
 
-void ObjectTree::reserveIds(const ObjectSpec& spec, std::vector<tql::id_t>& taken) const {
-  if (spec.id) {
-    if (find(*spec.id) != nullptr ||
-        std::find(taken.begin(), taken.end(), *spec.id) != taken.end()) {
-      throw EAtPlace(childPointer(spec.pointer, "id"),
-                     "the id " + spec.id->toString() + " is already taken");
+void ObjectTree::reserveIds(const ObjectSpec& desc, std::vector<tql::id_t>& taken) const {
+  if (desc.id) {
+    if (find(*desc.id) != nullptr ||
+        std::find(taken.begin(), taken.end(), *desc.id) != taken.end()) {
+      throw EAtPlace(childPointer(desc.pointer, "id"),
+                     "the id " + desc.id->toString() + " is already taken");
     }
-    taken.push_back(*spec.id);
+    taken.push_back(*desc.id);
   }
-  for (const ObjectSpec& child : spec.children) reserveIds(child, taken);
+  for (const ObjectSpec& child : desc.children) reserveIds(child, taken);
 }
 
 std::unique_ptr<SimObject> ObjectTree::build(
-    const ObjectSpec& spec, SimObject* parent,
+    const ObjectSpec& desc, SimObject* parent,
     std::vector<std::pair<SimObject*, const ObjectSpec*>>& built, std::vector<tql::id_t>& taken) {
   auto object = std::make_unique<SimObject>();
-  object->kind = spec.kind;
-  object->label = spec.label;
+  object->kind = desc.kind;
+  object->label = desc.label;
   object->parent = parent;
   object->version = {1, 0};
-  object->state = spec.state;
-  object->initialCheckin = spec.initialCheckin;
-  object->lateState = spec.lateState;
-  object->id = spec.id ? *spec.id : freshId(taken);
-  setValues(*object, spec.properties);
-  built.emplace_back(object.get(), &spec);
-  for (const ObjectSpec& childSpec : spec.children) {
+  object->state = desc.state;
+  object->initialCheckin = desc.initialCheckin;
+  object->lateState = desc.lateState;
+  object->id = desc.id ? *desc.id : freshId(taken);
+  setValues(*object, desc.properties);
+  built.emplace_back(object.get(), &desc);
+  for (const ObjectSpec& childSpec : desc.children) {
     checkLabelFree(*object, childSpec.label, childPointer(childSpec.pointer, "label"));
     object->children.push_back(build(childSpec, object.get(), built, taken));
   }
@@ -196,17 +196,17 @@ std::string ObjectTree::displayPath(const SimObject& object) const {
   return path;
 }
 
-SimObject& ObjectTree::add(SimObject& parent, const ObjectSpec& spec) {
-  if (!mayContain(parent.kind, spec.kind)) {
-    throw EAtPlace(spec.pointer, article(kindInfo(spec.kind).title) + " cannot be placed under " +
+SimObject& ObjectTree::add(SimObject& parent, const ObjectSpec& desc) {
+  if (!mayContain(parent.kind, desc.kind)) {
+    throw EAtPlace(desc.pointer, article(kindInfo(desc.kind).title) + " cannot be placed under " +
                                      article(kindInfo(parent.kind).title) + " (" +
                                      displayPath(parent) + ")");
   }
-  checkLabelFree(parent, spec.label, childPointer(spec.pointer, "label"));
+  checkLabelFree(parent, desc.label, childPointer(desc.pointer, "label"));
   std::vector<std::pair<SimObject*, const ObjectSpec*>> built;
   std::vector<tql::id_t> taken;
-  reserveIds(spec, taken);
-  std::unique_ptr<SimObject> object = build(spec, &parent, built, taken);
+  reserveIds(desc, taken);
+  std::unique_ptr<SimObject> object = build(desc, &parent, built, taken);
   // Paths are resolved with the new subtree in place (it may refer to
   // itself), and everything is taken out again if one of them is wrong.
   SimObject& added = *parent.children.emplace_back(std::move(object));

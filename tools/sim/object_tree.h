@@ -64,11 +64,11 @@ class ObjectTree {
   // "HQ / web01 / HTTP"; the root's own label for the root.
   std::string displayPath(const SimObject& object) const;
 
-  // Adds the object `spec` describes, with its subtree, as the last child of
-  // `parent`. Throws EAtPlace (at the spec's places) when the kind does not
+  // Adds the object `desc` describes, with its subtree, as the last child of
+  // `parent`. Throws EAtPlace (at the desc's places) when the kind does not
   // belong there or a label, id or dependsOn path is wrong; the tree is
   // unchanged then.
-  SimObject& add(SimObject& parent, const ObjectSpec& spec);
+  SimObject& add(SimObject& parent, const ObjectSpec& desc);
   // Moves the object (with its subtree) to the end of `newParent`'s
   // children. Throws EAtPlace at `pointer` when that is impossible.
   void move(SimObject& object, SimObject& newParent, const std::string& pointer);
@@ -91,12 +91,12 @@ class ObjectTree {
     for (const auto& child : object.children) visit(*child, f);
   }
 
-  std::unique_ptr<SimObject> build(const ObjectSpec& spec, SimObject* parent,
+  std::unique_ptr<SimObject> build(const ObjectSpec& desc, SimObject* parent,
                                    std::vector<std::pair<SimObject*, const ObjectSpec*>>& built,
                                    std::vector<tql::id_t>& taken);
   void setValues(SimObject& object, const PropertySpec& values);
-  // Explicit ids of the spec's subtree, refused when already in use.
-  void reserveIds(const ObjectSpec& spec, std::vector<tql::id_t>& taken) const;
+  // Explicit ids of the desc's subtree, refused when already in use.
+  void reserveIds(const ObjectSpec& desc, std::vector<tql::id_t>& taken) const;
   tql::id_t freshId(std::vector<tql::id_t>& taken);
   void index(SimObject& object);
   void unindex(const SimObject& object);

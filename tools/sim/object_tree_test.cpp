@@ -63,11 +63,11 @@ TEST_F(ObjectTreeTest, PathsAcceptBlanksAroundSlashesAndPrintWithThem) {
 }
 
 TEST_F(ObjectTreeTest, AddMoveChangeAndRemoveKeepIdsAndVersionsStraight) {
-  ObjectSpec spec;
-  spec.kind = Kind::check;
-  spec.label = "DNS";
-  spec.properties.dependsOn = std::vector<std::string>{"web01/Services/DNS"};  // itself
-  SimObject& dns = tree_.add(at("web01/Services"), spec);
+  ObjectSpec desc;
+  desc.kind = Kind::check;
+  desc.label = "DNS";
+  desc.properties.dependsOn = std::vector<std::string>{"web01/Services/DNS"};  // itself
+  SimObject& dns = tree_.add(at("web01/Services"), desc);
   EXPECT_EQ(dns.id, tql::id_t({1, 8}));
   EXPECT_EQ(tree_.findPath("web01/Services/DNS"), &dns);
 
@@ -89,24 +89,24 @@ TEST_F(ObjectTreeTest, AddMoveChangeAndRemoveKeepIdsAndVersionsStraight) {
 }
 
 TEST_F(ObjectTreeTest, RefusedChangesLeaveTheTreeAsItWas) {
-  ObjectSpec spec;
-  spec.kind = Kind::check;
-  spec.label = "Bad";
-  spec.pointer = "/add";
-  spec.properties.dependsOn = std::vector<std::string>{"nowhere"};
-  EXPECT_EQ(errorOf([&] { tree_.add(at("web01/Services"), spec); }),
+  ObjectSpec desc;
+  desc.kind = Kind::check;
+  desc.label = "Bad";
+  desc.pointer = "/add";
+  desc.properties.dependsOn = std::vector<std::string>{"nowhere"};
+  EXPECT_EQ(errorOf([&] { tree_.add(at("web01/Services"), desc); }),
             "/add/dependsOn/0: no object \"nowhere\": Acme has no child labelled \"nowhere\" "
             "(its children: web01, db01)");
   EXPECT_EQ(tree_.findPath("web01/Services/Bad"), nullptr);
   EXPECT_EQ(at("web01/Services").children.size(), 2u);
 
-  spec.properties.dependsOn.reset();
-  spec.kind = Kind::node;
-  EXPECT_EQ(errorOf([&] { tree_.add(at("web01/Services"), spec); }),
+  desc.properties.dependsOn.reset();
+  desc.kind = Kind::node;
+  EXPECT_EQ(errorOf([&] { tree_.add(at("web01/Services"), desc); }),
             "/add: a node cannot be placed under a check group (web01 / Services)");
-  spec.kind = Kind::check;
-  spec.label = "HTTP";
-  tree_.add(at("web01"), spec);
+  desc.kind = Kind::check;
+  desc.label = "HTTP";
+  tree_.add(at("web01"), desc);
   EXPECT_EQ(errorOf([&] { tree_.move(at("web01/Services/HTTP"), at("web01"), "/to"); }),
             "/to: web01 already has a child labelled \"HTTP\"; labels must differ among siblings");
   EXPECT_EQ(errorOf([&] { tree_.move(at("web01/Services/HTTP"), at("db01/Maintenance"), "/to"); }),

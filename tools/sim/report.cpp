@@ -138,8 +138,8 @@ class TextReport final : public Observer {
   }
 
   // Display paths of the objects with a status, for the column width.
-  void measure(const ObjectSpec& spec, const std::string& above, std::size_t& widest) const {
-    for (const ObjectSpec& child : spec.children) {
+  void measure(const ObjectSpec& desc, const std::string& above, std::size_t& widest) const {
+    for (const ObjectSpec& child : desc.children) {
       const std::string path = above.empty() ? child.label : above + " / " + child.label;
       if (hasStatus(child.kind)) widest = std::max(widest, path.size());
       measure(child, path, widest);

@@ -4,7 +4,7 @@
 // MainRole answers the configuration request and collects log lines.
 //
 // DbmsRole holds the scenario's object tree and serves the alarm's standing
-// select: it answers TQL_SELECT with the part of the tree the pattern asks
+// select: it answers TQL_SELECT with those objects of the tree the pattern asks
 // for, and after every change of the tree sends the patches that keep each
 // subscriber's mirror equal to the tree (a patch when the changed object is
 // selected afterwards, a delete patch when it was selected before and is not

@@ -192,15 +192,15 @@ std::optional<std::int32_t> clockTime(const std::string& text) {
   return h * 3600 + m * 60 + s;
 }
 
-void setValue(PropertySpec& spec, const PropertyKey& key, const Json& j, const std::string& at,
+void setValue(PropertySpec& desc, const PropertyKey& key, const Json& j, const std::string& at,
               const std::string& label) {
   const std::uint32_t number = key.property;
   switch (key.form) {
     case Form::boolean:
-      spec.values[number] = std::make_unique<tql::property_boolean_t>(number, booleanIn(j, at));
+      desc.values[number] = std::make_unique<tql::property_boolean_t>(number, booleanIn(j, at));
       return;
     case Form::text:
-      spec.values[number] = std::make_unique<tql::property_string_t>(
+      desc.values[number] = std::make_unique<tql::property_string_t>(
           number,
           j.is_string() && j.get_ref<const std::string&>() == "=label" ? label : textIn(j, at));
       return;
@@ -211,18 +211,18 @@ void setValue(PropertySpec& spec, const PropertyKey& key, const Json& j, const s
       } else {
         p->value = integerIn<std::uint32_t>(j, at);
       }
-      spec.values[number] = std::move(p);
+      desc.values[number] = std::move(p);
       return;
     }
     case Form::integer:
-      spec.values[number] =
+      desc.values[number] =
           std::make_unique<tql::property_int_t>(number, integerIn<std::int32_t>(j, at));
       return;
     case Form::objects: {
       if (!j.is_array()) expected(at, "a list of object paths", j);
       std::vector<std::string> paths;
       for (std::size_t i = 0; i < j.size(); ++i) paths.push_back(textIn(j[i], childPointer(at, i)));
-      spec.dependsOn = std::move(paths);
+      desc.dependsOn = std::move(paths);
       return;
     }
     case Form::strategy: {
@@ -237,13 +237,13 @@ void setValue(PropertySpec& spec, const PropertyKey& key, const Json& j, const s
         expected(
             at, "\"state\" (status follows the check state) or \"score\" (status from a score)", j);
       }
-      spec.values[number] =
+      desc.values[number] =
           std::make_unique<tql::property_enum_t>(number, kStrategyEnumType, value);
       return;
     }
     case Form::relativeDate:
     case Form::relativeInt:
-      spec.relative[number] = secondsIn(j, at);
+      desc.relative[number] = secondsIn(j, at);
       return;
     case Form::timeOfDay: {
       std::int32_t seconds = 0;
@@ -254,7 +254,7 @@ void setValue(PropertySpec& spec, const PropertyKey& key, const Json& j, const s
       } else {
         seconds = integerIn<std::int32_t>(j, at);
       }
-      spec.values[number] = std::make_unique<tql::property_int_t>(number, seconds);
+      desc.values[number] = std::make_unique<tql::property_int_t>(number, seconds);
       return;
     }
     case Form::weekday: {
@@ -262,7 +262,7 @@ void setValue(PropertySpec& spec, const PropertyKey& key, const Json& j, const s
       if (std::find(std::begin(kWeekdays), std::end(kWeekdays), day) == std::end(kWeekdays)) {
         expected(at, "a weekday in lower case (\"monday\" ... \"sunday\")", j);
       }
-      spec.values[number] = std::make_unique<tql::property_string_t>(number, day);
+      desc.values[number] = std::make_unique<tql::property_string_t>(number, day);
       return;
     }
   }
@@ -296,12 +296,12 @@ bool labelledByDefault(Kind kind) {
 
 ObjectSpec parseObject(Kind kind, const Json& j, const std::string& at, std::size_t sameKindBefore);
 
-void parseChildren(ObjectSpec& spec, Kind childKind, const Json& list, const std::string& at) {
+void parseChildren(ObjectSpec& desc, Kind childKind, const Json& list, const std::string& at) {
   if (!list.is_array())
     expected(at, "a list of " + std::string(kindInfo(childKind).title) + "s", list);
   std::size_t index = 0;
   for (const Json& entry : list) {
-    spec.children.push_back(parseObject(childKind, entry, childPointer(at, index), index));
+    desc.children.push_back(parseObject(childKind, entry, childPointer(at, index), index));
     ++index;
   }
 }
@@ -310,27 +310,27 @@ ObjectSpec parseObject(Kind kind, const Json& j, const std::string& at,
                        std::size_t sameKindBefore) {
   const KindInfo& info = kindInfo(kind);
   if (!j.is_object()) expected(at, std::string("a ") + info.title + " (an object)", j);
-  ObjectSpec spec;
-  spec.kind = kind;
-  spec.pointer = at;
-  spec.initialCheckin = kind == Kind::node;
+  ObjectSpec desc;
+  desc.kind = kind;
+  desc.pointer = at;
+  desc.initialCheckin = kind == Kind::node;
   if (kind == Kind::check || kind == Kind::accumulation || kind == Kind::domainExport)
-    spec.state = 0;
+    desc.state = 0;
 
   if (j.contains("label")) {
-    spec.label = textIn(j["label"], childPointer(at, "label"));
-    if (spec.label.empty() || spec.label.find('/') != std::string::npos ||
-        spec.label.front() == ' ' || spec.label.back() == ' ') {
+    desc.label = textIn(j["label"], childPointer(at, "label"));
+    if (desc.label.empty() || desc.label.find('/') != std::string::npos ||
+        desc.label.front() == ' ' || desc.label.back() == ' ') {
       fail(childPointer(at, "label"),
            "a label must be non-empty, must not contain \"/\" and must not begin or end with a "
            "blank");
     }
   } else if (labelledByDefault(kind)) {
-    spec.label = info.title;
+    desc.label = info.title;
     if (kind == Kind::dayPlanner && j.contains("day") && j["day"].is_string()) {
-      spec.label = j["day"].get<std::string>();
+      desc.label = j["day"].get<std::string>();
     }
-    if (sameKindBefore > 0) spec.label += " " + std::to_string(sameKindBefore + 1);
+    if (sameKindBefore > 0) desc.label += " " + std::to_string(sameKindBefore + 1);
   } else {
     fail(at, std::string("a ") + info.title + " needs a \"label\"");
   }
@@ -341,20 +341,20 @@ ObjectSpec parseObject(Kind kind, const Json& j, const std::string& at,
     if (key == "id") {
       const std::string text = textIn(member, here);
       try {
-        spec.id = tql::id_t::parse(text);
+        desc.id = tql::id_t::parse(text);
       } catch (const error::Exception&) {
         expected(here, "an object id such as \"1.17\"", member);
       }
     } else if (key == "state" && hasStatus(kind)) {
-      spec.state = stateIn(member, here);
+      desc.state = stateIn(member, here);
     } else if (key == "initialCheckin" && kind == Kind::node) {
-      spec.initialCheckin = booleanIn(member, here);
+      desc.initialCheckin = booleanIn(member, here);
     } else if (key == "lateState" && kind == Kind::node) {
-      spec.lateState = stateIn(member, here);
+      desc.lateState = stateIn(member, here);
     } else if (const PropertyKey* p = findKey(kind, key)) {
-      setValue(spec.properties, *p, member, here, spec.label);
+      setValue(desc.properties, *p, member, here, desc.label);
     } else if (auto child = kindByPlural(key); child && mayContain(kind, *child)) {
-      parseChildren(spec, *child, member, here);
+      parseChildren(desc, *child, member, here);
     } else {
       fail(here, "unknown member \"" + key + "\" of a " + info.title +
                      " (members: " + allowedKeys(kind) + ")");
@@ -366,11 +366,11 @@ ObjectSpec parseObject(Kind kind, const Json& j, const std::string& at,
     if (k.defaultValue == nullptr) {
       fail(at, std::string("a ") + info.title + " needs \"" + k.key + "\"");
     }
-    setValue(spec.properties, k,
+    setValue(desc.properties, k,
              Json::parse(k.defaultValue == std::string("=label") ? "\"=label\"" : k.defaultValue),
-             at, spec.label);
+             at, desc.label);
   }
-  return spec;
+  return desc;
 }
 
 // --- Timeline ---
@@ -571,7 +571,7 @@ std::string propertyKeys(Kind kind) {
 }
 
 PropertySpec parsePropertyChanges(Kind kind, const Json& properties, const std::string& pointer) {
-  PropertySpec spec;
+  PropertySpec desc;
   for (const auto& [key, member] : properties.items()) {
     const std::string here = childPointer(pointer, key);
     const PropertyKey* p = findKey(kind, key);
@@ -583,9 +583,9 @@ PropertySpec parsePropertyChanges(Kind kind, const Json& properties, const std::
     if (member.is_string() && member.get_ref<const std::string&>() == "=label") {
       fail(here, "\"=label\" only works in the tree");
     }
-    setValue(spec, *p, member, here, "");
+    setValue(desc, *p, member, here, "");
   }
-  return spec;
+  return desc;
 }
 
 Scenario parseScenario(const std::string& document, const std::string& fileName) {

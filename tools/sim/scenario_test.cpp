@@ -28,15 +28,15 @@ std::string withTimeline(const std::string& timeline) {
          timeline + "]}";
 }
 
-const ObjectSpec& child(const ObjectSpec& spec, std::size_t i) { return spec.children.at(i); }
+const ObjectSpec& child(const ObjectSpec& desc, std::size_t i) { return desc.children.at(i); }
 
 struct PropertyHolder {
   std::uint32_t class_ = 0;
   const std::map<std::uint32_t, tql::property_ptr>& properties;
 };
 
-PropertyHolder holder(const ObjectSpec& spec) {
-  return {kindInfo(spec.kind).classNumber, spec.properties.values};
+PropertyHolder holder(const ObjectSpec& desc) {
+  return {kindInfo(desc.kind).classNumber, desc.properties.values};
 }
 
 TEST(ParseScenario, FillsEveryPropertyTheAlarmReadsWithTypedDefaults) {

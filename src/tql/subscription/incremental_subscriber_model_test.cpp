@@ -29,15 +29,15 @@ using Object = IncrementalSubscriber::Object;
 
 // A tree as sent by the DBMS: ids, stamps (carried as the version's minor
 // number) and children in order.
-struct Spec {
+struct Desc {
   id_t id;
   std::uint64_t stamp = 0;
-  std::vector<Spec> children;
+  std::vector<Desc> children;
 };
 
-object_ptr toNode(const Spec& spec) {
-  auto n = testutil::stamped(testutil::node(spec.id), spec.stamp);
-  for (const Spec& c : spec.children) n->children.push_back(toNode(c));
+object_ptr toNode(const Desc& desc) {
+  auto n = testutil::stamped(testutil::node(desc.id), desc.stamp);
+  for (const Desc& c : desc.children) n->children.push_back(toNode(c));
   return n;
 }
 
@@ -57,14 +57,14 @@ class Model {
   bool contains(const id_t& id) const { return entries_.contains(id); }
 
   // Appends the subtree under `parent`, or makes it the tree.
-  void add(const Spec& spec, const std::optional<id_t>& parent) {
+  void add(const Desc& desc, const std::optional<id_t>& parent) {
     if (parent) {
-      entries_.at(*parent).children.push_back(spec.id);
+      entries_.at(*parent).children.push_back(desc.id);
     } else {
-      root_ = spec.id;
+      root_ = desc.id;
     }
-    entries_[spec.id] = Entry{parent, {}, spec.stamp};
-    for (const Spec& c : spec.children) add(c, spec.id);
+    entries_[desc.id] = Entry{parent, {}, desc.stamp};
+    for (const Desc& c : desc.children) add(c, desc.id);
   }
 
   // Removes the subtree; the parent's last child takes its slot.
@@ -81,13 +81,13 @@ class Model {
     forget(id);
   }
 
-  // Gives `spec.id` (which stays in its place) the new subtree.
-  void replace(const Spec& spec) {
-    Entry& e = entries_.at(spec.id);
+  // Gives `desc.id` (which stays in its place) the new subtree.
+  void replace(const Desc& desc) {
+    Entry& e = entries_.at(desc.id);
     for (const id_t& c : std::vector<id_t>(e.children)) forget(c);
     e.children.clear();
-    e.stamp = spec.stamp;
-    for (const Spec& c : spec.children) add(c, spec.id);
+    e.stamp = desc.stamp;
+    for (const Desc& c : desc.children) add(c, desc.id);
   }
 
   void clear() {
@@ -189,9 +189,9 @@ class ModelRun {
   // A new subtree for `id`: some of its old children (with new subtrees of
   // their own), sometimes an object taken from elsewhere in `pool`, and
   // sometimes new objects, in random order. Every id is used once.
-  Spec generate(const id_t& id, int depth, const std::vector<id_t>& pool, std::set<id_t>& used) {
+  Desc generate(const id_t& id, int depth, const std::vector<id_t>& pool, std::set<id_t>& used) {
     used.insert(id);
-    Spec spec{id, stamp_, {}};
+    Desc desc{id, stamp_, {}};
     std::vector<id_t> chosen;
     if (model_.contains(id)) {
       for (const id_t& c : model_.at(id).children) {
@@ -209,18 +209,18 @@ class ModelRun {
     std::shuffle(chosen.begin(), chosen.end(), rng_);
     for (const id_t& c : chosen) {
       if (used.contains(c)) continue;  // taken by a subtree generated before
-      spec.children.push_back(generate(c, depth + 1, pool, used));
+      desc.children.push_back(generate(c, depth + 1, pool, used));
     }
-    return spec;
+    return desc;
   }
 
   // The chain from the root down to `parent` (nodes carry a stamp the mirror
   // must not take), ending in `tail`.
-  object_ptr chain(const id_t& parent, const Spec& tail, const std::vector<id_t>& between = {}) {
-    Spec top;
-    Spec* at = nullptr;
+  object_ptr chain(const id_t& parent, const Desc& tail, const std::vector<id_t>& between = {}) {
+    Desc top;
+    Desc* at = nullptr;
     for (const id_t& id : model_.path(parent)) {
-      Spec next{id, 999999, {}};
+      Desc next{id, 999999, {}};
       if (at == nullptr) {
         top = next;
         at = &top;
@@ -230,7 +230,7 @@ class ModelRun {
       }
     }
     for (const id_t& id : between) {
-      at->children.push_back(Spec{id, stamp_, {}});
+      at->children.push_back(Desc{id, stamp_, {}});
       at = &at->children.back();
     }
     at->children.push_back(tail);
@@ -242,16 +242,16 @@ class ModelRun {
     s_.handlePatch(data);
   }
 
-  // Ids of `spec` that keep their objects: `spec` itself when `top_kept`,
+  // Ids of `desc` that keep their objects: `desc` itself when `top_kept`,
   // then every child that was already a child of its kept parent.
-  void collectKept(const Spec& spec, bool top_kept, const std::map<id_t, Model::Entry>& old,
+  void collectKept(const Desc& desc, bool top_kept, const std::map<id_t, Model::Entry>& old,
                    Expected& e) {
     if (!top_kept) return;
-    e.kept.insert(spec.id);
+    e.kept.insert(desc.id);
     ++e.merged;
-    for (const Spec& c : spec.children) {
+    for (const Desc& c : desc.children) {
       const auto it = old.find(c.id);
-      collectKept(c, it != old.end() && it->second.parent == spec.id, old, e);
+      collectKept(c, it != old.end() && it->second.parent == desc.id, old, e);
     }
   }
 
@@ -268,18 +268,18 @@ class ModelRun {
     const auto old = model_.entries();
     std::vector<id_t> pool = model_.subtree(x);
     std::set<id_t> used;
-    const Spec spec = generate(x, 0, pool, used);
+    const Desc desc = generate(x, 0, pool, used);
     keepAllBut(model_.subtree(x), e);
-    collectKept(spec, true, old, e);
+    collectKept(desc, true, old, e);
     e.top_calls = {"update " + x.toString() + " top"};
     const auto parent = model_.at(x).parent;
     if (parent) {
       e.replace = 1;
-      patch(x, chain(*parent, spec));
+      patch(x, chain(*parent, desc));
     } else {
-      patch(x, toNode(spec));
+      patch(x, toNode(desc));
     }
-    model_.replace(spec);
+    model_.replace(desc);
     return e;
   }
 
@@ -290,7 +290,7 @@ class ModelRun {
     std::vector<id_t> between;
     for (unsigned n = chance(30) ? 1 + pick(2) : 0; n > 0; --n) between.push_back(fresh());
     std::set<id_t> used;
-    const Spec target = generate(fresh(), 2, {}, used);
+    const Desc target = generate(fresh(), 2, {}, used);
     const id_t first = between.empty() ? target.id : between.front();
     e.top_calls = {"added " + parent.toString() + " <- " + first.toString() + " top"};
     e.created_not_announced = 1;
@@ -314,7 +314,7 @@ class ModelRun {
     std::vector<id_t> between;
     if (chance(20)) between.push_back(fresh());
     std::set<id_t> used;
-    const Spec spec = generate(x, 1, moved, used);
+    const Desc desc = generate(x, 1, moved, used);
     keepAllBut(moved, e);
     const id_t first = between.empty() ? x : between.front();
     e.top_calls = {"removed " + old_parent.toString() + " -> " + x.toString() + " top",
@@ -322,9 +322,9 @@ class ModelRun {
     e.created_not_announced = 1;
     e.destroyed_not_announced = 1;
     e.relocate = 1;
-    patch(x, chain(to, spec, between));
+    patch(x, chain(to, desc, between));
     model_.remove(x);
-    model_.add(nest(between, spec), to);
+    model_.add(nest(between, desc), to);
     return e;
   }
 
@@ -358,18 +358,18 @@ class ModelRun {
     for (const auto& [id, entry] : old) pool.push_back(id);
     std::set<id_t> used;
     const id_t root = model_.root() ? *model_.root() : id_t{0, 1};
-    const Spec spec = generate(root, 0, pool, used);
+    const Desc desc = generate(root, 0, pool, used);
     if (model_.root()) {
-      collectKept(spec, true, old, e);
+      collectKept(desc, true, old, e);
       e.top_calls = {"update " + root.toString() + " top"};
     } else {
       e.created_not_announced = 1;
     }
     e.destroyed_not_announced = 0;
-    auto data = testutil::selectReply(toNode(spec));
+    auto data = testutil::selectReply(toNode(desc));
     s_.handleSelect(data);
     model_.clear();
-    model_.add(spec, std::nullopt);
+    model_.add(desc, std::nullopt);
     return e;
   }
 
@@ -377,8 +377,8 @@ class ModelRun {
   Expected chainAsTree() {
     Expected e;
     std::set<id_t> used;
-    const Spec target = generate(fresh(), 2, {}, used);
-    const Spec tree = nest({{0, 1}}, target);
+    const Desc target = generate(fresh(), 2, {}, used);
+    const Desc tree = nest({{0, 1}}, target);
     e.created_not_announced = 1;
     patch(target.id, toNode(tree));
     model_.add(tree, std::nullopt);
@@ -386,9 +386,9 @@ class ModelRun {
   }
 
   // `ids` as a chain of single children ending in `tail`.
-  Spec nest(const std::vector<id_t>& ids, const Spec& tail) {
+  Desc nest(const std::vector<id_t>& ids, const Desc& tail) {
     if (ids.empty()) return tail;
-    Spec top{ids.front(), stamp_, {}};
+    Desc top{ids.front(), stamp_, {}};
     top.children.push_back(nest({ids.begin() + 1, ids.end()}, tail));
     return top;
   }
