@@ -38,11 +38,35 @@ class FileActions {
       error::throwSystemError("posix_spawn_file_actions_adddup2", rc);
     }
   }
+  // The child gets the file `path` (created or truncated) as descriptor `target`.
+  void redirectToFile(const std::string& path, int target) {
+    if (const int rc = ::posix_spawn_file_actions_addopen(&actions_, target, path.c_str(),
+                                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        rc != 0) {
+      error::throwSystemError("posix_spawn_file_actions_addopen " + path, rc);
+    }
+  }
   posix_spawn_file_actions_t* get() { return &actions_; }
 
  private:
   posix_spawn_file_actions_t actions_;
 };
+
+// Starts `program` with `args` under `actions`; returns its process id.
+pid_t start(const std::string& program, const std::vector<std::string>& args,
+            FileActions& actions) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (const int rc =
+          ::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
+      rc != 0) {
+    error::throwSystemError("Cannot start " + program, rc);
+  }
+  return pid;
+}
 
 // Pipe ends that close themselves unless handed over.
 class PipeSet {
@@ -99,17 +123,7 @@ SpawnedChild spawnWithPipes(const std::string& program, const std::vector<std::s
   actions.redirect(pipes[0].readEnd, 0);
   actions.redirect(pipes[1].writeEnd, 1);
   actions.redirect(pipes[2].writeEnd, 2);
-
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  if (const int rc =
-          ::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
-      rc != 0) {
-    error::throwSystemError("Cannot start " + program, rc);
-  }
+  const pid_t pid = start(program, args, actions);
   SpawnedChild child;
   child.pid = static_cast<int>(pid);
   child.stdinFd = pipes.release(pipes[0].writeEnd);
@@ -135,6 +149,13 @@ ChildStatus waitForExit(int pid) {
     if (errno != EINTR) error::throwSystemError("waitpid", errno);
   }
   return decodeStatus(status);
+}
+
+ChildStatus runProgram(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& stderrPath) {
+  FileActions actions;
+  actions.redirectToFile(stderrPath, 2);
+  return waitForExit(static_cast<int>(start(program, args, actions)));
 }
 
 void sendSignal(int pid, int signal) {
