@@ -6,7 +6,9 @@
 // Tests write their whole input first and then finish(): standard input is
 // closed (the end of every peer's stream), the output is read to its end,
 // and the exit status and standard error are collected. The event order of
-// the output is then the program's own, whatever the pipes' timing.
+// the output is then the program's own, whatever the pipes' timing. Tests
+// that must answer a request with the uid the program chose read while it
+// runs instead, up to the reply to a metric request of their own.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -76,6 +78,18 @@ class AlarmProcess {
       writer_->flush();
     } catch (const error::Exception&) {
       input_gone_ = true;
+    }
+  }
+
+  // Everything the program sends up to and including its answer to the
+  // metric request `uid`, which it handles after all input sent before it.
+  std::vector<queues::EventPtr> readThroughProbe(std::uint32_t uid) {
+    send<queues::GET_METRIC>(queues::QUEUE_MAIN, uid, {{"num_objs"}});
+    std::vector<queues::EventPtr> events;
+    for (;;) {
+      events.push_back(reader_->readEvent());
+      const queues::event& last = *events.back();
+      if (last.type == queues::RETURN_METRIC_UINT64 && last.inresponse == uid) return events;
     }
   }
 

@@ -14,14 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "error/exception.h"
-#include "io/exceptions.h"
-#include "io/fd_stream.h"
+#include "../alarm/alarm_process.h"
 #include "keepers/testing.h"
-#include "os/fd.h"
-#include "os/spawn.h"
-#include "wire/devent.h"
-#include "wire/ioprim.h"
 
 namespace {
 
@@ -41,87 +35,8 @@ const id_t kCheck{2, 1};
 const id_t kPlan{4, 1};
 const id_t kEvent{7, 1};
 
-struct Outcome {
-  os::ChildStatus status;
-  std::string standardError;
-  std::vector<EventPtr> events;  // sent after the last read, in order
-};
-
-// halcyx-alarm-pipe as a child process whose output can be read while it
-// runs. Reads block until the program sends something: a test reads only up
-// to the reply to a request of its own, which the program always answers.
-class LiveAlarm {
- public:
-  LiveAlarm() : child_(os::spawnWithPipes(HX_ALARM_PIPE, {HX_ALARM_PIPE})) {
-    in_ = std::make_unique<io::FdOStream>(child_.stdinFd, "alarm stdin");
-    out_ = std::make_unique<io::FdIStream>(child_.stdoutFd, "alarm stdout");
-    writer_ = std::make_unique<protocol::ioprim>(nullptr, in_.get());
-    reader_ = std::make_unique<protocol::ioprim>(out_.get(), nullptr);
-  }
-  ~LiveAlarm() {
-    if (!finished_) {
-      os::sendSignal(child_.pid, 9);
-      (void)os::waitForExit(child_.pid);
-    }
-    os::closeFdQuietly(child_.stderrFd);
-  }
-  LiveAlarm(const LiveAlarm&) = delete;
-  LiveAlarm& operator=(const LiveAlarm&) = delete;
-
-  template <event_t N>
-  void send(queue_t from, std::uint32_t uid, event_data_t<N> data = {}) {
-    writer_->writeEvent(devent_t<N>(from, uid, std::move(data)));
-    writer_->flush();
-  }
-
-  // Everything the program sends up to and including its answer to the
-  // metric request `uid`, which it handles after all input sent before it.
-  std::vector<EventPtr> readThroughProbe(std::uint32_t uid) {
-    send<GET_METRIC>(QUEUE_MAIN, uid, {{"num_objs"}});
-    std::vector<EventPtr> events;
-    for (;;) {
-      events.push_back(reader_->readEvent());
-      const event& last = *events.back();
-      if (last.type == RETURN_METRIC_UINT64 && last.inresponse == uid) return events;
-    }
-  }
-
-  // Ends the input and collects the rest until the program has exited.
-  Outcome finish() {
-    Outcome outcome;
-    in_->close();
-    for (;;) {
-      try {
-        outcome.events.push_back(reader_->readEvent());
-      } catch (const io::EEndOfStream&) {
-        break;
-      }
-    }
-    outcome.standardError = readAll(child_.stderrFd);
-    outcome.status = os::waitForExit(child_.pid);
-    finished_ = true;
-    return outcome;
-  }
-
- private:
-  static std::string readAll(int fd) {
-    std::string text;
-    std::uint8_t buffer[4096];
-    for (;;) {
-      const os::IoResult r = os::readSome(fd, buffer, sizeof buffer);
-      if (r.bytes == 0) break;
-      text.append(reinterpret_cast<const char*>(buffer), r.bytes);
-    }
-    return text;
-  }
-
-  os::SpawnedChild child_;
-  std::unique_ptr<io::FdOStream> in_;
-  std::unique_ptr<io::FdIStream> out_;
-  std::unique_ptr<protocol::ioprim> writer_;
-  std::unique_ptr<protocol::ioprim> reader_;
-  bool finished_ = false;
-};
+using halarm::e2e::Outcome;
+using LiveAlarm = halarm::e2e::AlarmProcess;
 
 // Points into `events`, which must outlive the result.
 template <event_t N>
