@@ -26,10 +26,10 @@
 #include "alarm/run.h"
 #include "io/memory_stream.h"
 #include "keepers/shared/registries.h"
+#include "queues/devent.h"
+#include "queues/ioprim.h"
 #include "tql/property.h"
 #include "tql/schema.h"
-#include "wire/devent.h"
-#include "wire/ioprim.h"
 
 namespace {
 
@@ -104,7 +104,7 @@ object_ptr tree() {
 // The wire form of the stream, as the peers would write it.
 std::vector<std::uint8_t> encode(Stream kind) {
   io::MemoryStreamPair streams(1 << 16);
-  protocol::ioprim out(nullptr, &streams.out);
+  queues::ioprim out(nullptr, &streams.out);
   control::Server_Configuration_Fields conf;
   out.writeEvent(devent_t<SERVER_CONFIGURATION>(QUEUE_MAIN, 2, conf));
   dbms::Return_Tql_Select_Data select;

@@ -25,9 +25,9 @@
 #include "keepers/shared/event_sink.h"
 #include "keepers/shared/registries.h"
 #include "meter/log.h"
+#include "queues/dbms.h"
 #include "tql/schema.h"
 #include "tql/subscription/incremental_subscriber.h"
-#include "wire/dbms.h"
 
 namespace {
 

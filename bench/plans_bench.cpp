@@ -25,10 +25,10 @@
 #include "keepers/shared/registries.h"
 #include "meter/log.h"
 #include "os/timezone_testing.h"
+#include "queues/dbms.h"
 #include "time/fake_clock.h"
 #include "tql/schema.h"
 #include "tql/subscription/incremental_subscriber.h"
-#include "wire/dbms.h"
 
 namespace {
 

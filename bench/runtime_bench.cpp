@@ -14,9 +14,9 @@
 #include "io/memory_stream.h"
 #include "os/fd.h"
 #include "queues/childqueue.h"
+#include "queues/devent.h"
+#include "queues/ioprim.h"
 #include "queues/qdialog.h"
-#include "wire/devent.h"
-#include "wire/ioprim.h"
 
 // Every allocation of the program, counted. (GCC takes the free() of memory
 // from this operator new for a mismatch when it inlines both.)
@@ -42,7 +42,7 @@ using namespace queues;
 // The bytes of `count` IMMEDIATE_STATE events, as a sibling writes them.
 std::vector<std::uint8_t> encodedStates(std::size_t count) {
   io::MemoryStreamPair pair;
-  protocol::ioprim writer(nullptr, &pair.out);
+  queues::ioprim writer(nullptr, &pair.out);
   for (std::size_t i = 0; i < count; ++i) {
     const devent_t<IMMEDIATE_STATE> ev(QUEUE_DBMS, 0,
                                        {tql::id_t{7, static_cast<std::uint32_t>(i)}, 2});

@@ -9,8 +9,8 @@
 #include <memory>
 #include <vector>
 
-#include "wire/devent.h"
-#include "wire/ioprim.h"
+#include "queues/devent.h"
+#include "queues/ioprim.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ class BufferIStream : public io::IStream {
 
 std::vector<std::uint8_t> encode(const event& ev) {
   BufferOStream out;
-  protocol::ioprim io(nullptr, &out);
+  queues::ioprim io(nullptr, &out);
   io.writeEvent(ev);
   io.flush();
   return out.written();
@@ -96,7 +96,7 @@ devent_t<RETURN_TQL_SELECT> selectReply() {
 
 void encodeBench(benchmark::State& state, const event& ev) {
   BufferOStream out;
-  protocol::ioprim io(nullptr, &out);
+  queues::ioprim io(nullptr, &out);
   for (auto _ : state) {
     out.rewind();
     io.writeEvent(ev);
@@ -109,7 +109,7 @@ void encodeBench(benchmark::State& state, const event& ev) {
 void decodeBench(benchmark::State& state, const event& ev) {
   const std::vector<std::uint8_t> bytes = encode(ev);
   BufferIStream in(bytes);
-  protocol::ioprim io(&in, nullptr);
+  queues::ioprim io(&in, nullptr);
   for (auto _ : state) {
     in.rewind();
     EventPtr got = io.readEvent();

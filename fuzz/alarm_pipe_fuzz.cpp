@@ -43,10 +43,10 @@
 #include "io/exceptions.h"
 #include "io/memory_stream.h"
 #include "keepers/shared/registries.h"
+#include "queues/devent.h"
+#include "queues/ioprim.h"
 #include "time/usec_time.h"
 #include "tql/subscription/incremental_subscriber.h"
-#include "wire/devent.h"
-#include "wire/ioprim.h"
 
 namespace {
 
@@ -211,7 +211,7 @@ Scan scan(const std::uint8_t* data, std::size_t size) {
   pipe.deliver(data, size);
   pipe.closeWriter();
   io::MemoryIStream in(pipe, 1);  // every byte is released as it is read
-  protocol::ioprim reader(&in, nullptr);
+  queues::ioprim reader(&in, nullptr);
   reader.throwOnBadEventForTest(true);
   Scan s;
   s.length = size;

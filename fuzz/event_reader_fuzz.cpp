@@ -10,16 +10,16 @@
 #include "error/exception.h"
 #include "io/exceptions.h"
 #include "io/memory_stream.h"
-#include "wire/devent.h"
-#include "wire/ioprim.h"
+#include "queues/devent.h"
+#include "queues/ioprim.h"
 
 namespace {
 
 // Writes an event and reads it back through a fresh pipe.
 queues::EventPtr reencode(const queues::event& ev) {
   io::MemoryStreamPair streams(4096, 13);
-  protocol::ioprim writer(nullptr, &streams.out);
-  protocol::ioprim reader(&streams.in, nullptr);
+  queues::ioprim writer(nullptr, &streams.out);
+  queues::ioprim reader(&streams.in, nullptr);
   writer.writeEvent(ev);
   writer.flush();
   streams.out.close();
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size > 1) pipe.deliver(data + 1, size - 1);
   pipe.closeWriter();
   io::MemoryIStream in(pipe, area);
-  protocol::ioprim reader(&in, nullptr);
+  queues::ioprim reader(&in, nullptr);
   // Unknown type numbers and ordinary events of the exception type are
   // internal checks between siblings; here they must merely stop the read.
   reader.throwOnBadEventForTest(true);

@@ -3,7 +3,7 @@
 # Does nothing when they are all present, so every make target can call it.
 set -euo pipefail
 
-packages=(cmake make g++ clang libclang-rt-14-dev clang-format
+packages=(cmake make g++ python3 clang libclang-rt-14-dev clang-format
           libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev)
 
 missing=()

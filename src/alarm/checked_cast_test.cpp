@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "wire/devent.h"
+#include "queues/devent.h"
 
 namespace halarm {
 namespace {

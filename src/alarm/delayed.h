@@ -18,8 +18,8 @@
 #include "keepers/count_keeper.h"
 #include "keepers/shared/registries.h"
 #include "queues/childqueue.h"
+#include "queues/devent.h"
 #include "time/usec_time.h"
-#include "wire/devent.h"
 
 namespace halarm {
 

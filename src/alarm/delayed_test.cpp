@@ -7,9 +7,9 @@
 
 #include "io/memory_stream.h"
 #include "keepers/shared/registries.h"
+#include "queues/devent.h"
+#include "queues/ioprim.h"
 #include "tql/subscription/incremental_subscriber.h"
-#include "wire/devent.h"
-#include "wire/ioprim.h"
 
 namespace halarm {
 namespace {
@@ -41,7 +41,7 @@ class ExpiryTest : public ::testing::Test {
 
   std::vector<dbms::Tql_Delete_Data> deletes(std::vector<std::uint32_t>* uids = nullptr) {
     io::MemoryIStream reader(out);
-    protocol::ioprim io(&reader, nullptr);
+    queues::ioprim io(&reader, nullptr);
     std::vector<dbms::Tql_Delete_Data> got;
     while (out.unread() > 0) {
       EventPtr ev = io.readEvent();

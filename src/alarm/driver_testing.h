@@ -27,11 +27,11 @@
 #include "io/memory_stream.h"
 #include "keepers/shared/registries.h"
 #include "keepers/testing.h"
+#include "queues/devent.h"
+#include "queues/ioprim.h"
 #include "queues/messenger.h"
+#include "queues/testing.h"
 #include "time/fake_clock.h"
-#include "wire/devent.h"
-#include "wire/ioprim.h"
-#include "wire/testing.h"
 
 namespace halarm::testing {
 
@@ -233,7 +233,7 @@ class DriverTest : public ::testing::Test {
 
   // --- The script ---
   void send(queue_t from, const queues::event& ev) {
-    script_.push_back(Step{Step::kBytes, from, protocol::testutil::encode(ev), {}});
+    script_.push_back(Step{Step::kBytes, from, queues::testutil::encode(ev), {}});
   }
   template <event_t N>
   void send(queue_t from, std::uint32_t uid, event_data_t<N> data = {}) {
@@ -355,7 +355,7 @@ class DriverTest : public ::testing::Test {
  private:
   void collect(io::MemoryPipe& out) {
     io::MemoryIStream in(out);
-    protocol::ioprim reader(&in, nullptr);
+    queues::ioprim reader(&in, nullptr);
     while (out.unread() > 0) sent.push_back(reader.readEvent());
   }
 

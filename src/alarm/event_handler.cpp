@@ -11,9 +11,9 @@
 #include "keepers/score_keeper.h"
 #include "keepers/shared/registries.h"
 #include "meter/log.h"
+#include "queues/devent.h"
 #include "queues/metering.h"
 #include "queues/qdialog.h"
-#include "wire/devent.h"
 
 namespace halarm {
 namespace {

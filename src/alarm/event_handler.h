@@ -6,7 +6,7 @@
 // object that has no keeper yet are remembered until the next full select
 // reply. Anything else ends the run with error::EFatal.
 #include "queues/childqueue.h"
-#include "queues/events/event.h"
+#include "queues/event.h"
 
 namespace halarm {
 

@@ -9,7 +9,7 @@
 #include "error/exception.h"
 #include "io/memory_stream.h"
 #include "keepers/shared/registries.h"
-#include "wire/devent.h"
+#include "queues/devent.h"
 
 namespace halarm {
 namespace {

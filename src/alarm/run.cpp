@@ -17,9 +17,9 @@
 #include "keepers/shared/registries.h"
 #include "meter/log.h"
 #include "os/poll.h"
+#include "queues/devent.h"
 #include "queues/metering.h"
 #include "queues/qdialog.h"
-#include "wire/devent.h"
 
 namespace halarm {
 namespace {

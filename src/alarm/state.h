@@ -9,8 +9,8 @@
 #include <string>
 #include <utility>
 
+#include "queues/control.h"
 #include "tql/id.h"
-#include "wire/control.h"
 
 namespace halarm {
 

@@ -16,10 +16,10 @@
 
 #include "keepers/shared/event_sink.h"
 #include "queues/childqueue.h"
+#include "queues/dbms.h"
+#include "queues/tql_values.h"
 #include "tql/id.h"
 #include "tql/subscription/incremental_subscriber.h"
-#include "wire/dbms.h"
-#include "wire/tql_values.h"
 
 namespace halarm {
 

@@ -4,10 +4,10 @@
 #include "keepers/group_keeper.h"
 #include "keepers/plan_keeper.h"
 #include "meter/log.h"
+#include "queues/dbms.h"
+#include "queues/devent.h"
 #include "tql/property_access.h"
 #include "tql/schema.h"
-#include "wire/dbms.h"
-#include "wire/devent.h"
 
 namespace keepers {
 

@@ -9,12 +9,12 @@
 #include "keepers/plan_keeper.h"
 #include "meter/log.h"
 #include "meter/process_metrics.h"
+#include "queues/alarms.h"
+#include "queues/alert.h"
+#include "queues/dbms.h"
+#include "queues/devent.h"
 #include "tql/property_access.h"
 #include "tql/schema.h"
-#include "wire/alarms.h"
-#include "wire/alert.h"
-#include "wire/dbms.h"
-#include "wire/devent.h"
 
 namespace keepers {
 

@@ -21,13 +21,13 @@
 #include "keepers/shared/registries.h"
 #include "meter/log.h"
 #include "meter/process_metrics.h"
+#include "queues/alarms.h"
+#include "queues/alert.h"
+#include "queues/dbms.h"
+#include "queues/devent.h"
 #include "time/fake_clock.h"
 #include "tql/schema.h"
 #include "tql/subscription/incremental_subscriber.h"
-#include "wire/alarms.h"
-#include "wire/alert.h"
-#include "wire/dbms.h"
-#include "wire/devent.h"
 
 namespace keepers::testing {
 

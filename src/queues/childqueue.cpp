@@ -9,8 +9,8 @@
 #include "meter/log.h"
 #include "meter/process_metrics.h"
 #include "os/fd.h"
+#include "queues/devent.h"
 #include "time/usec_time.h"
-#include "wire/devent.h"
 
 namespace queues {
 namespace {
@@ -34,7 +34,7 @@ childqueue::childqueue(Messenger& messenger)
 childqueue::childqueue(io::IStreamPtr in, io::OStreamPtr out)
     : pipe_in_(std::move(in)),
       pipe_out_(std::move(out)),
-      pipe_(std::make_unique<protocol::ioprim>(pipe_in_.get(), pipe_out_.get())),
+      pipe_(std::make_unique<queues::ioprim>(pipe_in_.get(), pipe_out_.get())),
       underlying_(pipe_in_.get()),
       front_(this) {
   HX_CHECK(pipe_in_ != nullptr && pipe_out_ != nullptr, "childqueue pipe mode needs two streams");
@@ -54,7 +54,7 @@ childqueue::~childqueue() {
 }
 
 void childqueue::send(const event& ev) {
-  protocol::ioprim& stream = pipe_ != nullptr ? *pipe_ : peerStream(ev.dest);
+  queues::ioprim& stream = pipe_ != nullptr ? *pipe_ : peerStream(ev.dest);
   stream.writeEvent(ev);
   stream.flush();
 }
@@ -157,12 +157,12 @@ EventPtr childqueue::readFromPipe() {
   }
 }
 
-protocol::ioprim& childqueue::peerStream(queue_t peer) {
+queues::ioprim& childqueue::peerStream(queue_t peer) {
   HX_CHECK(isRealQueue(peer), "No event stream for queue " + queueName(peer));
-  std::unique_ptr<protocol::ioprim>& stream = peers_[static_cast<std::size_t>(peer)];
+  std::unique_ptr<queues::ioprim>& stream = peers_[static_cast<std::size_t>(peer)];
   if (stream == nullptr) {
-    stream = std::make_unique<protocol::ioprim>(&messenger_->inputStream(peer),
-                                                &messenger_->outputStream(peer));
+    stream = std::make_unique<queues::ioprim>(&messenger_->inputStream(peer),
+                                              &messenger_->outputStream(peer));
   }
   return *stream;
 }

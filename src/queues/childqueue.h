@@ -32,10 +32,10 @@
 #include "io/selector.h"
 #include "io/stacked.h"
 #include "io/stream.h"
-#include "queues/events/event.h"
-#include "queues/events/types.h"
+#include "queues/event.h"
+#include "queues/ioprim.h"
 #include "queues/messenger.h"
-#include "wire/ioprim.h"
+#include "queues/types.h"
 
 namespace queues {
 
@@ -100,7 +100,7 @@ class childqueue : public io::StackedSelectableBack {
   EventPtr readOne();
   EventPtr readFromMessenger();
   EventPtr readFromPipe();
-  protocol::ioprim& peerStream(queue_t peer);
+  queues::ioprim& peerStream(queue_t peer);
   // The first remembered event with this uid and sender, taken out.
   EventPtr takeRemembered(std::uint32_t uid, queue_t peer);
   EventPtr popRemembered();
@@ -111,9 +111,9 @@ class childqueue : public io::StackedSelectableBack {
   Messenger* messenger_ = nullptr;
   io::IStreamPtr pipe_in_;
   io::OStreamPtr pipe_out_;
-  std::unique_ptr<protocol::ioprim> pipe_;
+  std::unique_ptr<queues::ioprim> pipe_;
   // One event stream per peer, made on first use (messenger mode).
-  std::array<std::unique_ptr<protocol::ioprim>, kQueueCount> peers_;
+  std::array<std::unique_ptr<queues::ioprim>, kQueueCount> peers_;
   io::Selectable* underlying_ = nullptr;
 
   // Remembered events in arrival order: the live ones are [head_, end).

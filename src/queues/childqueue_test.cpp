@@ -11,8 +11,8 @@
 #include "io/memory_stream.h"
 #include "io/selector.h"
 #include "meter/log.h"
+#include "queues/devent.h"
 #include "queues/pipe_peer_testing.h"
-#include "wire/devent.h"
 
 namespace queues {
 namespace {
@@ -159,12 +159,12 @@ class FakeMessenger : public Messenger {
   }
   // The sibling writes an event to us (with whatever dest it likes).
   void deliver(queue_t from, const event& ev) {
-    protocol::ioprim io(nullptr, &sibling(from).in.out);
+    queues::ioprim io(nullptr, &sibling(from).in.out);
     io.writeEvent(ev);
     io.flush();
   }
   EventPtr sentTo(queue_t to) {
-    protocol::ioprim io(&sibling(to).out.in, nullptr);
+    queues::ioprim io(&sibling(to).out.in, nullptr);
     return io.readEvent();
   }
   queue_t firstReady() {

@@ -5,7 +5,7 @@
 // adapter, and tests through a fake.
 #include "io/selectable.h"
 #include "io/stream.h"
-#include "queues/events/types.h"
+#include "queues/types.h"
 
 namespace queues {
 

@@ -8,8 +8,8 @@
 #include "meter/metric.h"
 #include "meter/process_metrics.h"
 #include "queues/childqueue.h"
+#include "queues/devent.h"
 #include "time/usec_time.h"
-#include "wire/devent.h"
 
 namespace queues {
 namespace {

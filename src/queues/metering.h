@@ -2,7 +2,7 @@
 // The event side of metering: starting it, and answering the main process's
 // requests to list metrics, describe one and read its value. The metric
 // objects themselves live in meter/.
-#include "queues/events/event.h"
+#include "queues/event.h"
 
 namespace queues {
 

@@ -7,8 +7,8 @@
 #include "io/fd_stream.h"
 #include "os/fd.h"
 #include "queues/childqueue.h"
-#include "wire/devent.h"
-#include "wire/ioprim.h"
+#include "queues/devent.h"
+#include "queues/ioprim.h"
 
 namespace queues::testing {
 
@@ -22,7 +22,7 @@ class PipePeer {
         std::make_unique<io::FdOStream>(from_queue.writeEnd, "from queue"));
     peer_out_ = std::make_unique<io::FdOStream>(to_queue.writeEnd, "peer out");
     peer_in_ = std::make_unique<io::FdIStream>(from_queue.readEnd, "peer in");
-    peer_ = std::make_unique<protocol::ioprim>(peer_in_.get(), peer_out_.get());
+    peer_ = std::make_unique<queues::ioprim>(peer_in_.get(), peer_out_.get());
   }
 
   childqueue& queue() { return *queue_; }
@@ -50,7 +50,7 @@ class PipePeer {
   ChildQueuePtr queue_;
   std::unique_ptr<io::FdOStream> peer_out_;
   std::unique_ptr<io::FdIStream> peer_in_;
-  std::unique_ptr<protocol::ioprim> peer_;
+  std::unique_ptr<queues::ioprim> peer_;
 };
 
 }  // namespace queues::testing

@@ -17,8 +17,8 @@
 
 #include "error/exception.h"
 #include "queues/childqueue.h"
-#include "queues/events/event.h"
-#include "wire/devent.h"
+#include "queues/devent.h"
+#include "queues/event.h"
 
 namespace errors {
 

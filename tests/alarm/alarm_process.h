@@ -20,8 +20,8 @@
 #include "io/fd_stream.h"
 #include "os/fd.h"
 #include "os/spawn.h"
-#include "wire/devent.h"
-#include "wire/ioprim.h"
+#include "queues/devent.h"
+#include "queues/ioprim.h"
 
 namespace halarm::e2e {
 
@@ -42,8 +42,8 @@ class AlarmProcess {
     os::setPipeBufferSize(child_.stdoutFd, 1 << 20);
     in_ = std::make_unique<io::FdOStream>(child_.stdinFd, "alarm stdin");
     out_ = std::make_unique<io::FdIStream>(child_.stdoutFd, "alarm stdout");
-    writer_ = std::make_unique<protocol::ioprim>(nullptr, in_.get());
-    reader_ = std::make_unique<protocol::ioprim>(out_.get(), nullptr);
+    writer_ = std::make_unique<queues::ioprim>(nullptr, in_.get());
+    reader_ = std::make_unique<queues::ioprim>(out_.get(), nullptr);
   }
   ~AlarmProcess() {
     if (!finished_) {
@@ -129,8 +129,8 @@ class AlarmProcess {
   os::SpawnedChild child_;
   std::unique_ptr<io::FdOStream> in_;
   std::unique_ptr<io::FdIStream> out_;
-  std::unique_ptr<protocol::ioprim> writer_;
-  std::unique_ptr<protocol::ioprim> reader_;
+  std::unique_ptr<queues::ioprim> writer_;
+  std::unique_ptr<queues::ioprim> reader_;
   bool input_gone_ = false;
   bool finished_ = false;
 };

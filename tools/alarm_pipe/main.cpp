@@ -18,12 +18,12 @@
 
 #include "alarm/pipe_connection.h"
 #include "alarm/run.h"
-#include "error/crash_handler.h"
+#include "crash/crash_handler.h"
 #include "error/exception.h"
 
 int main() {
   try {
-    error::installCrashHandler();
+    crash::installCrashHandler();
   } catch (const error::Exception& e) {
     std::fprintf(stderr, "Caught: %s\n", e.text().c_str());
     return 1;

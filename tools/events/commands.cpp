@@ -4,7 +4,7 @@
 
 #include "events/event_json.h"
 #include "io/exceptions.h"
-#include "wire/ioprim.h"
+#include "queues/ioprim.h"
 
 namespace events {
 
@@ -66,7 +66,7 @@ void finish(std::size_t count, std::ostream& out, PrintFormat format) {
 std::size_t printEvents(io::IStream& in, const std::string& inputName, std::ostream& out,
                         PrintFormat format) {
   ByteCountingIStream counted(in);
-  protocol::ioprim reader(&counted, nullptr);
+  queues::ioprim reader(&counted, nullptr);
   // Malformed framing is an error of the input here, not of this program.
   reader.throwOnBadEventForTest(true);
   std::size_t count = 0;
@@ -117,7 +117,7 @@ std::size_t encodeEvents(const std::string& document, const std::string& documen
   } catch (const EJsonInput& e) {
     throw EBadInput(documentName + ": " + e.text());
   }
-  protocol::ioprim writer(nullptr, &out);
+  queues::ioprim writer(nullptr, &out);
   for (const queues::EventPtr& ev : events) writer.writeEvent(*ev);
   writer.flush();
   return events.size();

@@ -5,13 +5,13 @@
 #include <sstream>
 
 #include "io/memory_stream.h"
-#include "wire/devent.h"
-#include "wire/testing.h"
+#include "queues/devent.h"
+#include "queues/testing.h"
 
 namespace events {
 namespace {
 
-using protocol::testutil::encode;
+using queues::testutil::encode;
 
 class PrintEventsTest : public ::testing::Test {
  protected:

@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "error/check.h"
+#include "queues/devent.h"
+#include "queues/event_data.h"
+#include "queues/scheduler.h"
+#include "queues/tql_values.h"
 #include "tql/bignum.h"
 #include "tql/schema.h"
-#include "wire/devent.h"
-#include "wire/event_data.h"
-#include "wire/scheduler.h"
-#include "wire/tql_values.h"
 
 namespace events {
 
@@ -332,7 +332,7 @@ void fieldFromJson(std::string_view name, const Json& j, F& field, const std::st
   fromJson(j, field, at);
 }
 
-template <protocol::Record T>
+template <queues::Record T>
 struct Codec<T> {
   static Json to(const T& value) {
     Json j = Json::object();
@@ -369,7 +369,7 @@ struct Codec<T> {
 };
 
 template <class T>
-requires protocol::WireNumber<T>
+requires queues::WireNumber<T>
 struct Codec<T> {
   static Json to(T value) { return value; }
   static void from(const Json& j, T& value, const std::string& at) {

@@ -38,7 +38,7 @@
 #include <string>
 
 #include "error/exception.h"
-#include "queues/events/event.h"
+#include "queues/event.h"
 
 namespace events {
 

@@ -5,15 +5,15 @@
 #include <cmath>
 #include <utility>
 
+#include "queues/devent.h"
+#include "queues/testing.h"
 #include "tql/schema.h"
-#include "wire/devent.h"
-#include "wire/testing.h"
 
 namespace events {
 namespace {
 
-using protocol::testutil::encode;
-using protocol::testutil::SampleFiller;
+using queues::testutil::encode;
+using queues::testutil::SampleFiller;
 
 // Every ordinary event type, filled with sample values, survives the trip
 // through JSON text byte for byte.

@@ -10,7 +10,7 @@
 #include "io/timer.h"
 #include "os/fd.h"
 #include "os/spawn.h"
-#include "wire/ioprim.h"
+#include "queues/ioprim.h"
 
 namespace sim {
 
@@ -30,7 +30,7 @@ void growPipe(int fd) {
 
 std::string encode(const queues::event& ev) {
   io::MemoryStreamPair streams;
-  protocol::ioprim writer(nullptr, &streams.out);
+  queues::ioprim writer(nullptr, &streams.out);
   writer.writeEvent(ev);
   writer.flush();
   std::string bytes;
@@ -248,7 +248,7 @@ class PipeAlarmLink final : public AlarmLink {
   InputWriter input_;
   io::FdIStream output_;
   io::FdIStream errors_;
-  protocol::ioprim reader_;
+  queues::ioprim reader_;
   io::Timer timer_;
   io::Selector<int> selector_;
   bool closing_ = false;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "queues/events/event.h"
+#include "queues/event.h"
 #include "time/usec_time.h"
 
 namespace sim {

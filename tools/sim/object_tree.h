@@ -13,11 +13,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "queues/tql_values.h"
 #include "sim/names.h"
 #include "sim/scenario.h"
 #include "tql/id.h"
 #include "tql/property.h"
-#include "wire/tql_values.h"
 
 namespace sim {
 

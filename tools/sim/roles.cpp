@@ -3,9 +3,9 @@
 #include <algorithm>
 
 #include "error/check.h"
+#include "queues/devent.h"
 #include "tql/errors.h"
 #include "tql/schema.h"
-#include "wire/devent.h"
 
 namespace sim {
 

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "queues/events/event.h"
+#include "queues/event.h"
 #include "sim/object_tree.h"
 #include "sim/report.h"
 #include "sim/scenario.h"

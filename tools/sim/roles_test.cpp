@@ -6,10 +6,10 @@
 #include <random>
 #include <sstream>
 
+#include "queues/devent.h"
 #include "sim/sim_testing.h"
 #include "time/fake_clock.h"
 #include "tql/subscription/incremental_subscriber.h"
-#include "wire/devent.h"
 
 namespace sim {
 namespace {

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "queues/tql_values.h"
 #include "sim/report.h"
 #include "tql/property.h"
 #include "tql/schema.h"
-#include "wire/tql_values.h"
 
 namespace sim::testing {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "wire/devent.h"
+#include "queues/devent.h"
 
 namespace sim {
 

@@ -5,9 +5,9 @@
 #include <deque>
 #include <functional>
 
+#include "queues/devent.h"
 #include "sim/sim_testing.h"
 #include "time/fake_clock.h"
-#include "wire/devent.h"
 
 namespace sim {
 namespace {

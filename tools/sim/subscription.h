@@ -17,8 +17,8 @@
 #include <list>
 #include <vector>
 
+#include "queues/tql_values.h"
 #include "sim/object_tree.h"
-#include "wire/tql_values.h"
 
 namespace sim {
 

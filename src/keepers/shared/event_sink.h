@@ -5,7 +5,7 @@
 // sent. Sending only borrows the event.
 #include <cstdint>
 
-#include "queues/events/event.h"
+#include "queues/event.h"
 
 namespace keepers {
 

@@ -8,8 +8,8 @@
 #include "error/check.h"
 #include "meter/log.h"
 #include "meter/process_metrics.h"
-#include "queues/events/types.h"
-#include "wire/devent.h"
+#include "queues/devent.h"
+#include "queues/types.h"
 
 namespace tql {
 

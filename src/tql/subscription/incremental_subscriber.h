@@ -42,10 +42,10 @@
 #include <map>
 #include <memory>
 
+#include "queues/dbms.h"
+#include "queues/tql_values.h"
 #include "tql/id.h"
 #include "tql/subscription/id_index.h"
-#include "wire/dbms.h"
-#include "wire/tql_values.h"
 
 namespace queues {
 class event;

@@ -9,8 +9,8 @@
 #include "error/exception.h"
 #include "meter/log.h"
 #include "meter/process_metrics.h"
+#include "queues/devent.h"
 #include "tql/subscription/subscription_testing.h"
-#include "wire/devent.h"
 
 namespace tql {
 namespace {

@@ -1,0 +1,148 @@
+#include "crash/crash_handler.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "os/child_process.h"
+#include "os/temp_dir.h"
+
+namespace crash {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+TEST(CrashDumpPath, ReplacesOrAppendsTheExtension) {
+  EXPECT_EQ(crashDumpPath("/opt/hx/bin/alarm.exe"), "/opt/hx/bin/alarm.dmp");
+  EXPECT_EQ(crashDumpPath("/opt/hx/bin/alarm"), "/opt/hx/bin/alarm.dmp");
+  EXPECT_EQ(crashDumpPath("/opt/hx/bin/alarm.tar.gz"), "/opt/hx/bin/alarm.tar.dmp");
+  // Only a dot in the file name itself counts.
+  EXPECT_EQ(crashDumpPath("/opt/hx-1.2/alarm"), "/opt/hx-1.2/alarm.dmp");
+  EXPECT_EQ(crashDumpPath("/opt/.alarm"), "/opt/.alarm.dmp");
+  EXPECT_EQ(crashDumpPath("alarm.bin"), "alarm.dmp");
+  EXPECT_EQ(crashDumpPath(""), "quilbrem.dmp");
+}
+
+TEST(FormatCrashText, FillsPathAndCode) {
+  char out[kCrashTextSize];
+  formatCrashText(out, "Failed to create dump file '%s' (error %d)", "/x/a.dmp", 13);
+  EXPECT_STREQ(out, "Failed to create dump file '/x/a.dmp' (error 13)");
+  // Other conversions stay as they are.
+  formatCrashText(out, "%d/%s/%x%", "p", -2147483647 - 1);
+  EXPECT_STREQ(out, "-2147483648/p/%x%");
+}
+
+TEST(FormatCrashText, CutsToTheBuffer) {
+  char out[kCrashTextSize];
+  const std::string path(600, 'p');
+  formatCrashText(out, "in '%s' (error %d)", path.c_str(), 5);
+  const std::string text(out);
+  EXPECT_EQ(text.size(), kCrashTextSize - 1);
+  EXPECT_EQ(text, "in '" + path.substr(0, kCrashTextSize - 5));
+}
+
+// Runs copies of the crash child program in a private directory and looks
+// at what they leave behind.
+class CrashHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = os::makeTemporaryDirectory("crash_tests"); }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Copies the child into the directory as `name` (its dump is named after
+  // that) and runs it with `args`.
+  os::ChildStatus runChild(const std::string& name, const std::vector<std::string>& args) {
+    const std::string program = dir_ + "/" + name;
+    fs::copy_file(HX_CRASH_CHILD, program);
+    return os::runProgram(program, args, dir_ + "/stderr");
+  }
+
+  std::string read(const std::string& name) const {
+    std::ifstream in(dir_ + "/" + name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+  std::string writtenText(const std::string& dumpName) const {
+    return "An application error has been detected. Please report this error and submit the "
+           "dump file in '" +
+           dir_ + "/" + dumpName + "' along with your error report";
+  }
+
+  std::string dir_;
+};
+
+TEST_F(CrashHandlerTest, FaultLeavesDumpAndDiesOfItsSignal) {
+  const os::ChildStatus status = runChild("crasher.bin", {"write", "custom"});
+  EXPECT_TRUE(status.signalled);
+  EXPECT_EQ(status.signal, SIGSEGV);
+  const std::string dump = read("crasher.dmp");
+  EXPECT_THAT(dump, HasSubstr("Signal: SIGSEGV (11)\n"));
+  EXPECT_THAT(dump, HasSubstr("Address: 0x10\n"));
+  EXPECT_THAT(dump, HasSubstr("Backtrace:\n"));
+  EXPECT_THAT(dump, HasSubstr("crasher.bin("));  // frames name the module
+  EXPECT_EQ(read("stderr"), "Reported: " + writtenText("crasher.dmp") + "\n");
+}
+
+TEST_F(CrashHandlerTest, AbortWithoutReporterGoesToStandardError) {
+  const os::ChildStatus status = runChild("crasher", {"abort"});
+  EXPECT_TRUE(status.signalled);
+  EXPECT_EQ(status.signal, SIGABRT);
+  const std::string dump = read("crasher.dmp");
+  EXPECT_THAT(dump, HasSubstr("Signal: SIGABRT (6)\n"));
+  EXPECT_THAT(dump, HasSubstr("Address: none\n"));
+  EXPECT_EQ(read("stderr"), "Dump generated: " + writtenText("crasher.dmp") + "\n");
+}
+
+TEST_F(CrashHandlerTest, FailedCheckIsReportedAsCrash) {
+  const os::ChildStatus status = runChild("crasher", {"check", "custom"});
+  EXPECT_TRUE(status.signalled);
+  EXPECT_EQ(status.signal, SIGABRT);
+  EXPECT_EQ(read("stderr"),
+            "Assertion failed: crash child check\nReported: " + writtenText("crasher.dmp") + "\n");
+}
+
+TEST_F(CrashHandlerTest, StackOverflowIsCaught) {
+  const os::ChildStatus status = runChild("crasher", {"overflow", "custom"});
+  EXPECT_TRUE(status.signalled);
+  EXPECT_EQ(status.signal, SIGSEGV);
+  EXPECT_THAT(read("crasher.dmp"), HasSubstr("Signal: SIGSEGV (11)\n"));
+  EXPECT_EQ(read("stderr"), "Reported: " + writtenText("crasher.dmp") + "\n");
+}
+
+TEST_F(CrashHandlerTest, OtherFatalSignalsAreCaught) {
+  const struct {
+    const char* how;
+    int signal;
+    const char* line;
+  } cases[] = {{"trap", SIGILL, "Signal: SIGILL (4)\n"},
+               {"bus", SIGBUS, "Signal: SIGBUS (7)\n"},
+               {"fpe", SIGFPE, "Signal: SIGFPE (8)\n"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.how);
+    const std::string name = std::string("crasher-") + c.how;
+    const os::ChildStatus status = runChild(name, {c.how});
+    EXPECT_TRUE(status.signalled);
+    EXPECT_EQ(status.signal, c.signal);
+    EXPECT_THAT(read(name + ".dmp"), HasSubstr(c.line));
+  }
+}
+
+TEST_F(CrashHandlerTest, UncreatableDumpIsReported) {
+  fs::create_directory(dir_ + "/crasher.dmp");  // opening it for writing fails, even for root
+  const os::ChildStatus status = runChild("crasher", {"write", "custom"});
+  EXPECT_TRUE(status.signalled);
+  EXPECT_EQ(status.signal, SIGSEGV);
+  EXPECT_EQ(read("stderr"),
+            "Reported: Failed to create dump file '" + dir_ + "/crasher.dmp' (error 21)\n");
+}
+
+}  // namespace
+}  // namespace crash

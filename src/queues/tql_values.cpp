@@ -1,0 +1,93 @@
+#include "queues/tql_values.h"
+
+#include <type_traits>
+
+namespace queues {
+
+namespace {
+
+template <class T>
+constexpr bool kIsByteString =
+    std::is_same_v<T, tql::property_blob_t> || std::is_same_v<T, tql::property_lob_t>;
+
+template <class T>
+void writeValue(ioprim& io, const T& p) {
+  if constexpr (kIsByteString<T>) {
+    io.putString(p.value.data(), p.value.size());
+  } else if constexpr (std::is_same_v<T, tql::property_bignum_t>) {
+    const std::string text = p.value.toString();
+    io.putString(text.data(), text.size());
+  } else if constexpr (std::is_same_v<T, tql::property_object_t>) {
+    queues::write(io, p.value);
+    queues::write(io, p.extraId1);
+    queues::write(io, p.extraId2);
+    io.put<std::uint32_t>(p.extraWord);
+  } else if constexpr (std::is_same_v<T, tql::property_version_t>) {
+    io.put<std::uint64_t>(p.major);
+    io.put<std::uint64_t>(p.minor);
+  } else if constexpr (std::is_same_v<T, tql::property_enum_t>) {
+    io.put<std::uint32_t>(p.enumType);
+    io.put<std::uint32_t>(p.value);
+  } else {
+    queues::write(io, p.value);
+  }
+}
+
+template <class T>
+void readValue(ioprim& io, T& p) {
+  if constexpr (kIsByteString<T>) {
+    io.getString(p.value);
+  } else if constexpr (std::is_same_v<T, tql::property_bignum_t>) {
+    std::string text;
+    io.getString(text);
+    p.value = tql::bignum_t::parse(text);
+  } else if constexpr (std::is_same_v<T, tql::property_object_t>) {
+    queues::read(io, p.value);
+    queues::read(io, p.extraId1);
+    queues::read(io, p.extraId2);
+    p.extraWord = io.get<std::uint32_t>();
+  } else if constexpr (std::is_same_v<T, tql::property_version_t>) {
+    p.major = io.get<std::uint64_t>();
+    p.minor = io.get<std::uint64_t>();
+  } else if constexpr (std::is_same_v<T, tql::property_enum_t>) {
+    p.enumType = io.get<std::uint32_t>();
+    p.value = io.get<std::uint32_t>();
+  } else {
+    queues::read(io, p.value);
+  }
+}
+
+}  // namespace
+
+void codec<tql::property_ptr>::write(ioprim& io, const tql::property_ptr& value) {
+  if (value == nullptr) {
+    io.put<std::uint32_t>(tql::kNoPropertyType);
+    return;
+  }
+  io.put<std::uint32_t>(value->typeCode());
+  io.put<std::uint32_t>(value->property);
+  io.put<std::uint32_t>(value->isNull ? 1 : 0);
+  io.put<std::uint32_t>(value->aux);
+  tql::visitProperty(*value, [&](const auto& p) { writeValue(io, p); });
+}
+
+void codec<tql::property_ptr>::read(ioprim& io, tql::property_ptr& value) {
+  value = tql::makeProperty(io.get<std::uint32_t>());
+  if (value == nullptr) return;
+  value->property = io.get<std::uint32_t>();
+  value->isNull = io.get<std::uint32_t>() != 0;
+  value->aux = io.get<std::uint32_t>();
+  tql::visitProperty(*value, [&](auto& p) { readValue(io, p); });
+}
+
+void codec<tql::property_ptr>::print(std::ostream& out, const tql::property_ptr& value, int) {
+  if (value == nullptr) {
+    out << "(none)";
+  } else if (value->isNull) {
+    out << "null";
+  } else {
+    out << value->toString();
+  }
+}
+
+}  // namespace queues
