@@ -5,7 +5,7 @@
 #include <string>
 
 #include "error/exception.h"
-#include "error/testing.h"
+#include "testkit/matcher.h"
 
 namespace error {
 namespace {

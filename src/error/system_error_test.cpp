@@ -7,7 +7,7 @@
 #include <string>
 
 #include "error/exception.h"
-#include "error/testing.h"
+#include "testkit/matcher.h"
 
 namespace error {
 namespace {
@@ -43,12 +43,12 @@ TEST(SystemError, TextOnlyForm) {
 
 // The test helper itself: each way of not matching is a failure.
 TEST(ThrowsWithText, ReportsEachMismatch) {
-  EXPECT_TRUE(throwsWithText<EFatal>([] { throw EFatal("x"); }, "x"));
-  EXPECT_FALSE(throwsWithText<EFatal>([] { throw EFatal("x"); }, "y"));
-  EXPECT_FALSE(throwsWithText<ESystemError>([] { throw EFileNotFoundError("x"); }, "x"));
-  EXPECT_FALSE(throwsWithText<EFatal>([] { throw std::runtime_error("x"); }, "x"));
-  EXPECT_FALSE(throwsWithText<EFatal>([] { throw 3; }, "x"));
-  EXPECT_FALSE(throwsWithText<EFatal>([] {}, "x"));
+  EXPECT_TRUE(testkit::throwsWithText<EFatal>([] { throw EFatal("x"); }, "x"));
+  EXPECT_FALSE(testkit::throwsWithText<EFatal>([] { throw EFatal("x"); }, "y"));
+  EXPECT_FALSE(testkit::throwsWithText<ESystemError>([] { throw EFileNotFoundError("x"); }, "x"));
+  EXPECT_FALSE(testkit::throwsWithText<EFatal>([] { throw std::runtime_error("x"); }, "x"));
+  EXPECT_FALSE(testkit::throwsWithText<EFatal>([] { throw 3; }, "x"));
+  EXPECT_FALSE(testkit::throwsWithText<EFatal>([] {}, "x"));
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "error/testing.h"
 #include "io/exceptions.h"
 #include "io/selector.h"
 #include "os/fd.h"
+#include "testkit/matcher.h"
 
 namespace io {
 namespace {

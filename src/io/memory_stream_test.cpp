@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "error/testing.h"
 #include "io/exceptions.h"
+#include "testkit/matcher.h"
 
 namespace io {
 namespace {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "error/testing.h"
 #include "io/exceptions.h"
 #include "io/memory_stream.h"
 #include "io/timer.h"
+#include "testkit/matcher.h"
 
 namespace io {
 namespace {

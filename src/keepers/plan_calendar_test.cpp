@@ -6,12 +6,11 @@
 #include <memory>
 #include <string>
 
-#include "error/testing.h"
 #include "os/timezone_testing.h"
+#include "testkit/matcher.h"
 #include "time/fake_clock.h"
 #include "tql/errors.h"
 #include "tql/schema.h"
-#include "tql/testing.h"
 
 namespace keepers {
 namespace {
@@ -222,7 +221,7 @@ TEST_F(PlanCalendarTest, BadElementsThrow) {
   object_ptr bare = node(tql::cls::Event);
   bare = with<tql::property_int_t>(std::move(bare), tql::prop::startTime, 0);
   setPlan(node(tql::cls::DayPlanner, std::move(bare)));
-  const auto missing = tql::testutil::thrown<errors::tql>([&] { at(jan(0, 12)); });
+  const auto missing = testkit::thrown<errors::tql>([&] { at(jan(0, 12)); });
   ASSERT_TRUE(missing);
   EXPECT_EQ(missing->code(), errors::tql::kRequiredPropertyMissing);
   // An expected event whose end is an int, not a date.
@@ -231,7 +230,7 @@ TEST_F(PlanCalendarTest, BadElementsThrow) {
   wrong = with<tql::property_int_t>(std::move(wrong), tql::prop::startTime, 0);
   wrong = with<tql::property_int_t>(std::move(wrong), tql::prop::endTime, 0);
   setPlan(std::move(wrong));
-  const auto mistyped = tql::testutil::thrown<errors::tql>([&] { at(jan(0, 12)); });
+  const auto mistyped = testkit::thrown<errors::tql>([&] { at(jan(0, 12)); });
   ASSERT_TRUE(mistyped);
   EXPECT_EQ(mistyped->code(), errors::tql::kIllegalType);
 }

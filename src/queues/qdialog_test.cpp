@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "error/testing.h"
 #include "meter/process_metrics.h"
 #include "queues/pipe_peer_testing.h"
+#include "testkit/matcher.h"
 #include "time/fake_clock.h"
 
 namespace queues {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "error/exception.h"
-#include "tql/testing.h"
+#include "testkit/matcher.h"
 
 namespace tql {
 namespace {
@@ -25,10 +25,10 @@ TEST(BigNumTest, DecimalTextRoundTrips) {
 
 TEST(BigNumTest, ParseRejectsNonDecimalText) {
   for (const char* bad : {"", "-", "+1", " 1", "1 ", "1e5", "0x10", "--1", "12a3"}) {
-    EXPECT_TRUE(testutil::thrown<error::EParseError>([&] { bignum_t::parse(bad); }).has_value())
+    EXPECT_TRUE(testkit::thrown<error::EParseError>([&] { bignum_t::parse(bad); }).has_value())
         << '"' << bad << '"';
   }
-  EXPECT_EQ(testutil::thrownText<error::EParseError>([] { bignum_t::parse("1x"); }),
+  EXPECT_EQ(testkit::thrownText<error::EParseError>([] { bignum_t::parse("1x"); }),
             "Bad big number \"1x\": expected an optional '-' and decimal digits");
 }
 

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "error/exception.h"
-#include "tql/testing.h"
+#include "testkit/matcher.h"
 
 namespace tql {
 namespace {
 
-using testutil::thrownText;
+using testkit::thrownText;
 
 static_assert(std::is_trivially_copyable_v<id_t>);
 
@@ -78,7 +78,7 @@ TEST(IdTest, TextFormRoundTrips) {
 TEST(IdTest, ParseRejectsMalformedText) {
   for (const char* bad :
        {".", "1.", ".1", "1..2", "1.2.3.4", "-1", "+1", " 1", "1 ", "0x1", "4294967296", "1.a"}) {
-    EXPECT_EQ(testutil::thrown<error::EParseError>([&] { id_t::parse(bad); }).has_value(), true)
+    EXPECT_EQ(testkit::thrown<error::EParseError>([&] { id_t::parse(bad); }).has_value(), true)
         << bad;
   }
   EXPECT_EQ(thrownText<error::EParseError>([] { id_t::parse("1..2"); }),

@@ -5,8 +5,8 @@
 #include <functional>
 #include <map>
 
+#include "testkit/matcher.h"
 #include "tql/errors.h"
-#include "tql/testing.h"
 
 namespace tql {
 namespace {
@@ -38,7 +38,7 @@ T null(T p) {
 // The detail text of the errors::tql (exactly that type) thrown by fn, which
 // must carry `code`.
 std::string tqlError(const std::function<void()>& fn, int code) {
-  const auto e = testutil::thrown<errors::tql>(fn);
+  const auto e = testkit::thrown<errors::tql>(fn);
   if (!e) return "<not thrown>";
   EXPECT_EQ(e->code(), code);
   return e->text();

@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "testkit/matcher.h"
 #include "tql/errors.h"
 #include "tql/property.h"
 #include "tql/schema.h"
-#include "tql/testing.h"
 
 namespace tql {
 namespace {
@@ -39,7 +39,7 @@ constexpr const char* kEqual = "10011010";   // c = 0
 constexpr const char* kAfter = "01010101";   // c = 2
 
 std::string incomparableText(const property_t& left, int op, const property_t& right) {
-  const auto e = testutil::thrown<errors::tql_incomparable>([&] { left.compare(op, right); });
+  const auto e = testkit::thrown<errors::tql_incomparable>([&] { left.compare(op, right); });
   if (!e) return "<not thrown>";
   EXPECT_EQ(e->code(), errors::tql::kIncomparable);
   return e->text();
