@@ -24,8 +24,8 @@
 #include "keepers/shared/event_sink.h"
 #include "keepers/shared/registries.h"
 #include "meter/log.h"
-#include "os/timezone_testing.h"
 #include "queues/dbms.h"
+#include "testkit/timezone.h"
 #include "time/fake_clock.h"
 #include "tql/schema.h"
 #include "tql/subscription/incremental_subscriber.h"
@@ -193,7 +193,7 @@ struct Mirror {
 // Built once per shape, as the benchmark runs its function several times.
 Mirror& sharedMirror(std::uint32_t nodes, Plans plans) {
   static htime::FakeClock clock{htime::usec_time{kMondayNoonUtc}};
-  static os::ScopedTimeZoneForTest zone{"UTC0"};
+  static testkit::ScopedTimeZoneForTest zone{"UTC0"};
   static std::unique_ptr<Mirror> mirror;
   static std::pair<std::uint32_t, Plans> shape{0, Plans::kNone};
   if (mirror == nullptr || shape != std::pair(nodes, plans)) {

@@ -30,7 +30,7 @@
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "queues/messenger.h"
-#include "queues/testing.h"
+#include "testkit/events.h"
 #include "time/fake_clock.h"
 
 namespace halarm::testing {
@@ -233,7 +233,7 @@ class DriverTest : public ::testing::Test {
 
   // --- The script ---
   void send(queue_t from, const queues::event& ev) {
-    script_.push_back(Step{Step::kBytes, from, queues::testutil::encode(ev), {}});
+    script_.push_back(Step{Step::kBytes, from, testkit::encode(ev), {}});
   }
   template <event_t N>
   void send(queue_t from, std::uint32_t uid, event_data_t<N> data = {}) {

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "os/timezone_testing.h"
 #include "testkit/matcher.h"
+#include "testkit/timezone.h"
 #include "time/fake_clock.h"
 #include "tql/errors.h"
 #include "tql/schema.h"
@@ -105,7 +105,7 @@ class PlanCalendarTest : public ::testing::Test {
     EXPECT_EQ(r.deciding, by);
   }
 
-  os::ScopedTimeZoneForTest zone_{"CET-1CEST,M3.5.0,M10.5.0/3"};
+  testkit::ScopedTimeZoneForTest zone_{"CET-1CEST,M3.5.0,M10.5.0/3"};
   htime::FakeClock clock_;
   object_ptr plan_;
 };

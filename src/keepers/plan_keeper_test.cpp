@@ -9,7 +9,7 @@
 
 #include "error/exception.h"
 #include "keepers/testing.h"
-#include "os/timezone_testing.h"
+#include "testkit/timezone.h"
 
 namespace keepers {
 namespace {
@@ -157,7 +157,7 @@ class PlanKeeperTest : public testing::KeeperTest {
                                        entry({6, 1}, 22 * kHour, 4 * kHour, "backups"))));
   }
 
-  os::ScopedTimeZoneForTest zone_{"CET-1CEST,M3.5.0,M10.5.0/3"};
+  testkit::ScopedTimeZoneForTest zone_{"CET-1CEST,M3.5.0,M10.5.0/3"};
   testing::RecordingLog log_;
 };
 

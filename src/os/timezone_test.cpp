@@ -6,10 +6,12 @@
 #include <climits>
 #include <string>
 
-#include "os/timezone_testing.h"
+#include "testkit/timezone.h"
 
 namespace os {
 namespace {
+
+using testkit::ScopedTimeZoneForTest;
 
 constexpr const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 

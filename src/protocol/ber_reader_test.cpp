@@ -7,15 +7,15 @@
 #include <random>
 
 #include "protocol/ber_sequence.h"
-#include "protocol/ber_test_util.h"
 #include "protocol/ber_types.h"
+#include "testkit/ber.h"
 
 namespace protocol {
 namespace {
 
-using testing::berErrorText;
-using testing::hexBytes;
-using testing::hexText;
+using testkit::berErrorText;
+using testkit::hexBytes;
+using testkit::hexText;
 
 struct Sample {
   int id = 0;

@@ -7,15 +7,15 @@
 #include <limits>
 
 #include "protocol/ber_reader.h"
-#include "protocol/ber_test_util.h"
+#include "testkit/ber.h"
 
 namespace protocol {
 namespace {
 
-using testing::berErrorText;
-using testing::hexBytes;
-using testing::hexBytesThenZeros;
-using testing::hexText;
+using testkit::berErrorText;
+using testkit::hexBytes;
+using testkit::hexBytesThenZeros;
+using testkit::hexText;
 
 template <typename V, typename T>
 std::string encoded(T value) {

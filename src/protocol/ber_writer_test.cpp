@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include "protocol/ber_test_util.h"
+#include "testkit/ber.h"
 
 namespace protocol {
 namespace {
 
-using testing::hexText;
+using testkit::hexText;
 
 std::string tagOctets(tag_t tag) {
   std::vector<std::uint8_t> out;

@@ -12,7 +12,7 @@
 #include "io/selector.h"
 #include "meter/log.h"
 #include "queues/devent.h"
-#include "queues/pipe_peer_testing.h"
+#include "testkit/pipe_peer.h"
 
 namespace queues {
 namespace {
@@ -31,7 +31,7 @@ std::int32_t stateOf(const EventPtr& ev) {
 
 class PipeModeTest : public ::testing::Test {
  protected:
-  testing::PipePeer peer_;
+  testkit::PipePeer peer_;
   childqueue& queue_ = peer_.queue();
 };
 
@@ -211,7 +211,7 @@ TEST(MessengerModeTest, OnePeersEndIsThatPeersAlone) {
 }
 
 TEST(ChildQueueDeathTest, MisuseStopsTheProcess) {
-  testing::PipePeer peer;
+  testkit::PipePeer peer;
   EXPECT_DEATH(peer.queue().shutdown(), "Assertion failed: Queue shutdown with no messenger");
   io::MemoryPipe pipe;
   io::MemoryIStream stranger(pipe);

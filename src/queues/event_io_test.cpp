@@ -4,13 +4,13 @@
 #include "io/exceptions.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
-#include "queues/testing.h"
+#include "testkit/events.h"
 
 namespace queues {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-using testutil::Loopback;
+using testkit::Loopback;
 
 void append32(Bytes& bytes, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
@@ -32,14 +32,14 @@ Bytes operator+(Bytes a, const Bytes& b) {
 
 TEST(EventEncoding, HeaderIsTypeDestUidAndExceptionWord) {
   const queues::devent_t<queues::SERVER_CONFIGURATION> ev(queues::QUEUE_ALRM, 7);
-  const Bytes bytes = testutil::encode(ev);
+  const Bytes bytes = testkit::encode(ev);
   ASSERT_GE(bytes.size(), 16u);
   EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 16), header(5, 5, 7, 0));
 }
 
 TEST(EventEncoding, ExceptionReplyIsHeaderThenText) {
   const queues::exevent ev(queues::QUEUE_DBMS, 9, "x");
-  EXPECT_EQ(testutil::encode(ev), (header(195, 2, 9, 1) + Bytes{1, 0, 0, 0, 0, 0, 0, 0, 'x'}));
+  EXPECT_EQ(testkit::encode(ev), (header(195, 2, 9, 1) + Bytes{1, 0, 0, 0, 0, 0, 0, 0, 'x'}));
 }
 
 TEST(EventEncoding, AlarmPayloadFieldsInOrder) {
@@ -47,7 +47,7 @@ TEST(EventEncoding, AlarmPayloadFieldsInOrder) {
   const Bytes expected = header(183, 2, 0, 0) +
                          Bytes{2, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 13, 0, 0, 0} +
                          Bytes{100, 0, 0, 0, 0, 0, 0, 0, 200, 0, 0, 0, 0, 0, 0, 0};
-  EXPECT_EQ(testutil::encode(ev), expected);
+  EXPECT_EQ(testkit::encode(ev), expected);
 }
 
 TEST(EventEncoding, PropertyIsCodeNumberNullAuxThenValue) {
@@ -61,7 +61,7 @@ TEST(EventEncoding, PropertyIsCodeNumberNullAuxThenValue) {
                              Bytes{1, 0, 0, 0, 105, 0, 0, 0};  // one property, number 105
   const Bytes property =
       Bytes{19, 0, 0, 0, 105, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0} + Bytes{0xfe, 0xff, 0xff, 0xff};
-  const Bytes bytes = testutil::encode(ev);
+  const Bytes bytes = testkit::encode(ev);
   const Bytes expected = header(81, 2, 3, 0) + Bytes{0, 0, 0, 0} + object_start + property;
   ASSERT_GE(bytes.size(), expected.size());
   EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(expected.size())),
@@ -71,7 +71,7 @@ TEST(EventEncoding, PropertyIsCodeNumberNullAuxThenValue) {
 TEST(EventEncoding, AbsentPropertyIsTypeCodeZero) {
   queues::devent_t<queues::TQL_SELECT> ev(queues::QUEUE_DBMS, 1);
   ev.data.pattern.where.emplace_back(nullptr, 1);
-  const Bytes bytes = testutil::encode(ev);
+  const Bytes bytes = testkit::encode(ev);
   // root_ids, class_, flags, tag, next, cond_next, where count, then the condition.
   const Bytes expected = header(79, 2, 1, 0) + Bytes(24, 0) + Bytes{1, 0, 0, 0} +
                          Bytes{0, 0, 0, 0} + Bytes{1, 0, 0, 0};
@@ -158,7 +158,7 @@ TEST(EventReading, EndOfInputInsideTheHeaderEndsTheStream) {
 }
 
 TEST(EventReading, EndOfInputInsideThePayloadEndsTheStream) {
-  const Bytes whole = testutil::encode(
+  const Bytes whole = testkit::encode(
       queues::devent_t<queues::PUT_INCIDENTLOG>(queues::QUEUE_DBMS, 1, {10, {1}, "text", 2}));
   for (std::size_t cut = 16; cut < whole.size(); ++cut) {
     Loopback loop;
@@ -197,7 +197,7 @@ TEST(EventReading, MalformedBignumTextIsRejected) {
   queues::devent_t<queues::RETURN_TQL_SELECT_PATCH> ev(queues::QUEUE_DBMS, 3);
   ev.data.patch = std::make_unique<tql::object_t>();
   ev.data.patch->properties[1] = std::make_unique<tql::property_bignum_t>(1, 123);
-  Bytes bytes = testutil::encode(ev);
+  Bytes bytes = testkit::encode(ev);
   const std::size_t digit =
       bytes.size() - 12 - 16 - 4 - 1;  // the last digit, before children, origin, seq
   ASSERT_EQ(bytes[digit], '3');

@@ -8,7 +8,7 @@
 #include "io/exceptions.h"
 #include "queues/codec.h"
 #include "queues/devent.h"
-#include "queues/testing.h"
+#include "testkit/events.h"
 
 namespace queues {
 namespace {
@@ -67,7 +67,7 @@ class ScriptedIStream : public io::IStream {
 
 template <class T>
 Bytes bytesOf(const T& value) {
-  testutil::Loopback loop;
+  testkit::Loopback loop;
   queues::write(loop.writer(), value);
   loop.writer().flush();
   return loop.drain();
@@ -75,7 +75,7 @@ Bytes bytesOf(const T& value) {
 
 template <class T>
 T readBack(const Bytes& bytes) {
-  testutil::Loopback loop;
+  testkit::Loopback loop;
   loop.feed(bytes);
   T value{};
   queues::read(loop.reader(), value);

@@ -8,7 +8,7 @@
 
 #include "meter/metric.h"
 #include "meter/process_metrics.h"
-#include "queues/pipe_peer_testing.h"
+#include "testkit/pipe_peer.h"
 #include "time/fake_clock.h"
 
 namespace queues {
@@ -65,7 +65,7 @@ class MeteringTest : public ::testing::Test {
   }
 
   htime::FakeClock clock_;
-  testing::PipePeer peer_;
+  testkit::PipePeer peer_;
   CurrentQueueScope current_;
   std::uint32_t uid_ = 100;
 };

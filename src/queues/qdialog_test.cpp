@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "meter/process_metrics.h"
-#include "queues/pipe_peer_testing.h"
 #include "testkit/matcher.h"
+#include "testkit/pipe_peer.h"
 #include "time/fake_clock.h"
 
 namespace queues {
@@ -33,7 +33,7 @@ class DialogTest : public ::testing::Test {
   }
 
   htime::FakeClock clock_;
-  testing::PipePeer peer_;
+  testkit::PipePeer peer_;
   childqueue& queue_ = peer_.queue();
   CurrentQueueScope current_;
 };

@@ -5,13 +5,13 @@
 #include <utility>
 
 #include "queues/devent.h"
-#include "queues/testing.h"
+#include "testkit/events.h"
 
 namespace queues {
 namespace {
 
-using testutil::encode;
-using testutil::Loopback;
+using testkit::encode;
+using testkit::Loopback;
 
 void expectSame(const queues::event& got, const queues::event& sent) {
   EXPECT_EQ(got.type, sent.type);
@@ -23,7 +23,7 @@ template <std::size_t N>
 void roundTrip(std::uint32_t seed) {
   using Event = queues::devent_t<queues::event_t(N)>;
   SCOPED_TRACE(queues::eventName(queues::event_t(N)) + ", seed " + std::to_string(seed));
-  testutil::SampleFiller filler(seed * 1000 + N);
+  testkit::SampleFiller filler(seed * 1000 + N);
   Event sent(static_cast<queues::queue_t>(N % 23), seed * 7 + N);
   filler.fill(sent.data);
 
@@ -58,7 +58,7 @@ TEST(RoundTrip, ExceptionReply) {
 
 TEST(RoundTrip, CloneIsDeep) {
   queues::devent_t<queues::RETURN_TQL_SELECT> original(queues::QUEUE_DBMS, 3);
-  testutil::SampleFiller(5).fill(original.data);
+  testkit::SampleFiller(5).fill(original.data);
   original.data.res.push_back(std::make_unique<tql::object_t>());
   const queues::EventPtr copy = original.clone();
   const std::string before = copy->toString();

@@ -11,9 +11,9 @@
 #include <ctime>
 
 #include "alarm/subscription.h"
-#include "alarm_process.h"
 #include "keepers/testing.h"
-#include "queues/testing.h"
+#include "testkit/alarm_process.h"
+#include "testkit/events.h"
 
 namespace halarm::e2e {
 namespace {
@@ -207,8 +207,8 @@ TEST_F(AlarmE2ETest, StartsUpWithItsRequestsInOrderAndEndsWithItsInput) {
   const auto& select = dynamic_cast<const devent_t<TQL_SELECT>&>(*o.events[3]);
   EXPECT_EQ(select.dest, QUEUE_DBMS);
   EXPECT_EQ(select.inresponse, kSelectUid);
-  EXPECT_EQ(queues::testutil::encode(select), queues::testutil::encode(devent_t<TQL_SELECT>(
-                                                  QUEUE_DBMS, kSelectUid, subscriptionRequest())));
+  EXPECT_EQ(testkit::encode(select),
+            testkit::encode(devent_t<TQL_SELECT>(QUEUE_DBMS, kSelectUid, subscriptionRequest())));
 
   const auto& initOk = dynamic_cast<const devent_t<INIT_OK>&>(*o.events[4]);
   EXPECT_EQ(initOk.dest, QUEUE_MAIN);
@@ -637,8 +637,7 @@ TEST_F(AlarmE2ETest, UnknownEventTypeNumberStopsTheProcess) {
 
 TEST_F(AlarmE2ETest, InputEndingInsideAnEventIsTheEndOfTheInput) {
   configure();
-  const auto bytes =
-      queues::testutil::encode(devent_t<IMMEDIATE_STATE>(QUEUE_DBMS, 0, {kCheck, 3}));
+  const auto bytes = testkit::encode(devent_t<IMMEDIATE_STATE>(QUEUE_DBMS, 0, {kCheck, 3}));
   alarm.sendBytes({bytes.begin(), bytes.begin() + 20});
   expectOrderlyEnd(alarm.finish());
 }

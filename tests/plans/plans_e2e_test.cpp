@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "../alarm/alarm_process.h"
 #include "keepers/testing.h"
+#include "testkit/alarm_process.h"
 
 namespace {
 
@@ -35,8 +35,8 @@ const id_t kCheck{2, 1};
 const id_t kPlan{4, 1};
 const id_t kEvent{7, 1};
 
-using halarm::e2e::Outcome;
-using LiveAlarm = halarm::e2e::AlarmProcess;
+using testkit::Outcome;
+using LiveAlarm = testkit::AlarmProcess;
 
 // Points into `events`, which must outlive the result.
 template <event_t N>

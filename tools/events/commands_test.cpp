@@ -6,12 +6,12 @@
 
 #include "io/memory_stream.h"
 #include "queues/devent.h"
-#include "queues/testing.h"
+#include "testkit/events.h"
 
 namespace events {
 namespace {
 
-using queues::testutil::encode;
+using testkit::encode;
 
 class PrintEventsTest : public ::testing::Test {
  protected:

@@ -6,14 +6,14 @@
 #include <utility>
 
 #include "queues/devent.h"
-#include "queues/testing.h"
+#include "testkit/events.h"
 #include "tql/schema.h"
 
 namespace events {
 namespace {
 
-using queues::testutil::encode;
-using queues::testutil::SampleFiller;
+using testkit::encode;
+using testkit::SampleFiller;
 
 // Every ordinary event type, filled with sample values, survives the trip
 // through JSON text byte for byte.

@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "meter/process_metrics.h"
+#include "testkit/subscription.h"
 #include "tql/subscription/incremental_subscriber.h"
-#include "tql/subscription/subscription_testing.h"
 
 namespace tql {
 namespace {
 
-using testutil::Call;
+using testkit::Call;
 using Object = IncrementalSubscriber::Object;
 
 // A tree as sent by the DBMS: ids, stamps (carried as the version's minor
@@ -36,7 +36,7 @@ struct Desc {
 };
 
 object_ptr toNode(const Desc& desc) {
-  auto n = testutil::stamped(testutil::node(desc.id), desc.stamp);
+  auto n = testkit::stamped(testkit::node(desc.id), desc.stamp);
   for (const Desc& c : desc.children) n->children.push_back(toNode(c));
   return n;
 }
@@ -168,7 +168,7 @@ class ModelRun {
     check(expected);
   }
 
-  testutil::RecordingSubscriber s_;
+  testkit::RecordingSubscriber s_;
 
  private:
   unsigned pick(unsigned n) { return static_cast<unsigned>(rng_() % n); }
@@ -238,7 +238,7 @@ class ModelRun {
   }
 
   void patch(const id_t& id, object_ptr chain) {
-    auto data = testutil::patchReply(id, std::move(chain));
+    auto data = testkit::patchReply(id, std::move(chain));
     s_.handlePatch(data);
   }
 
@@ -337,7 +337,7 @@ class ModelRun {
       e.top_calls = {"removed " + parent->toString() + " -> " + x.toString() + " top"};
       e.deletes = 1;
     }
-    s_.handleDeletePatch(testutil::deleteReply(x));
+    s_.handleDeletePatch(testkit::deleteReply(x));
     model_.remove(x);
     return e;
   }
@@ -345,7 +345,7 @@ class ModelRun {
   Expected removeUnknown() {
     Expected e;
     keepAllBut({}, e);
-    s_.handleDeletePatch(testutil::deleteReply(fresh()));
+    s_.handleDeletePatch(testkit::deleteReply(fresh()));
     return e;
   }
 
@@ -366,7 +366,7 @@ class ModelRun {
       e.created_not_announced = 1;
     }
     e.destroyed_not_announced = 0;
-    auto data = testutil::selectReply(toNode(desc));
+    auto data = testkit::selectReply(toNode(desc));
     s_.handleSelect(data);
     model_.clear();
     model_.add(desc, std::nullopt);
@@ -401,7 +401,7 @@ class ModelRun {
 
   void check(const Expected& e) {
     SCOPED_TRACE("step " + std::to_string(stamp_));
-    testutil::expectConsistent(s_);
+    testkit::expectConsistent(s_);
     expectMirrorEqualsModel();
     const auto after = objects();
     const auto& calls = s_.recorder.calls;

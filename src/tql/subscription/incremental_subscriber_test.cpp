@@ -10,21 +10,21 @@
 #include "meter/log.h"
 #include "meter/process_metrics.h"
 #include "queues/devent.h"
-#include "tql/subscription/subscription_testing.h"
+#include "testkit/subscription.h"
 
 namespace tql {
 namespace {
 
 using testing::ElementsAre;
 using Object = IncrementalSubscriber::Object;
-using testutil::anonymous;
-using testutil::deleteReply;
-using testutil::dump;
-using testutil::expectConsistent;
-using testutil::node;
-using testutil::patchReply;
-using testutil::selectReply;
-using testutil::stamped;
+using testkit::anonymous;
+using testkit::deleteReply;
+using testkit::dump;
+using testkit::expectConsistent;
+using testkit::node;
+using testkit::patchReply;
+using testkit::selectReply;
+using testkit::stamped;
 
 class SubscriberTest : public testing::Test {
  protected:
@@ -55,7 +55,7 @@ class SubscriberTest : public testing::Test {
     calls();
   }
 
-  testutil::RecordingSubscriber s_;
+  testkit::RecordingSubscriber s_;
   meter::TqlUtilMetrics& counters_ = meter::tqlutil();
 };
 

@@ -1,8 +1,8 @@
-#include "tql/subscription/subscription_testing.h"
+#include "testkit/subscription.h"
 
 #include <sstream>
 
-namespace tql::testutil {
+namespace testkit {
 
 namespace {
 
@@ -175,4 +175,4 @@ std::string dump(const IncrementalSubscriber& s) {
   return out.str();
 }
 
-}  // namespace tql::testutil
+}  // namespace testkit

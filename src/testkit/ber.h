@@ -9,7 +9,7 @@
 
 #include "protocol/ber_exception.h"
 
-namespace protocol::testing {
+namespace testkit {
 
 // "02 01 7F" -> {0x02, 0x01, 0x7F}; spaces are ignored.
 inline std::vector<std::uint8_t> hexBytes(std::string_view text) {
@@ -49,10 +49,10 @@ template <typename Action>
 std::string berErrorText(Action&& action) {
   try {
     action();
-  } catch (const EBer& e) {
+  } catch (const protocol::EBer& e) {
     return e.text();
   }
   return "<no EBer thrown>";
 }
 
-}  // namespace protocol::testing
+}  // namespace testkit

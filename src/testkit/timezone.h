@@ -11,7 +11,7 @@
 
 #include "os/timezone.h"
 
-namespace os {
+namespace testkit {
 
 class ScopedTimeZoneForTest {
  public:
@@ -32,10 +32,10 @@ class ScopedTimeZoneForTest {
       ::setenv("TZ", tz, 1);
     }
     ::tzset();
-    forgetInitialZoneForTest();
+    os::forgetInitialZoneForTest();
   }
 
   std::optional<std::string> previous_;
 };
 
-}  // namespace os
+}  // namespace testkit

@@ -12,7 +12,12 @@
 
 #include "tql/subscription/incremental_subscriber.h"
 
-namespace tql::testutil {
+namespace testkit {
+
+using tql::id_t;
+using tql::IncrementalSubscriber;
+using tql::object_ptr;
+using tql::object_t;
 
 using Object = IncrementalSubscriber::Object;
 
@@ -124,4 +129,4 @@ void expectConsistent(const IncrementalSubscriber& s);
 // The tree in its nodes' order: "0.1[1.1 1.3[2.1] 1.2]"; "" when empty.
 std::string dump(const IncrementalSubscriber& s);
 
-}  // namespace tql::testutil
+}  // namespace testkit

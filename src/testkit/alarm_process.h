@@ -23,7 +23,7 @@
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 
-namespace halarm::e2e {
+namespace testkit {
 
 struct Outcome {
   os::ChildStatus status;
@@ -135,4 +135,4 @@ class AlarmProcess {
   bool finished_ = false;
 };
 
-}  // namespace halarm::e2e
+}  // namespace testkit

@@ -10,7 +10,10 @@
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 
-namespace queues::testutil {
+namespace testkit {
+
+using queues::ioprim;
+using queues::Record;
 
 // Builds sample values from a seeded generator. Containers get 0 to 3
 // elements, trees stop growing at a small depth, and properties cycle through
@@ -201,4 +204,4 @@ inline std::vector<std::uint8_t> encode(const queues::event& ev) {
   return loop.drain();
 }
 
-}  // namespace queues::testutil
+}  // namespace testkit

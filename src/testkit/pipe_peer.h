@@ -10,7 +10,16 @@
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 
-namespace queues::testing {
+namespace testkit {
+
+using queues::childqueue;
+using queues::ChildQueuePtr;
+using queues::devent_t;
+using queues::event;
+using queues::event_data_t;
+using queues::event_t;
+using queues::EventPtr;
+using queues::queue_t;
 
 class PipePeer {
  public:
@@ -53,4 +62,4 @@ class PipePeer {
   std::unique_ptr<queues::ioprim> peer_;
 };
 
-}  // namespace queues::testing
+}  // namespace testkit
