@@ -7,15 +7,17 @@ BENCH_BUILD := build-bench
 FUZZ_BUILD := build-fuzz
 FUZZ_SECONDS ?= 60
 
-.PHONY: all setup build test asan bench fuzz demo format clean
+.PHONY: all setup configure build test asan bench fuzz demo format clean
 
 all: build
 
 setup:
 	@scripts/bootstrap.sh
 
-build: setup
+configure: setup
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
 	@cmake --build $(BUILD) -j $(JOBS)
 
 test: build
@@ -46,7 +48,9 @@ fuzz: setup
 	done
 
 # Runs the shipped scenario: the alarm process against simulated siblings.
-demo: build
+# Builds only the two programs it runs, not the tests.
+demo: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target halcyx-sim halcyx-alarm-pipe
 	@$(BUILD)/bin/halcyx-sim tools/sim/scenarios/demo.json
 
 format:
