@@ -43,13 +43,10 @@
 #include <memory>
 
 #include "queues/dbms.h"
+#include "queues/event.h"
 #include "queues/tql_values.h"
 #include "tql/id.h"
 #include "tql/subscription/id_index.h"
-
-namespace queues {
-class event;
-}  // namespace queues
 
 namespace tql {
 
