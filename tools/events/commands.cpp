@@ -1,9 +1,13 @@
 #include "events/commands.h"
 
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "error/exception.h"
 #include "events/event_json.h"
 #include "io/exceptions.h"
+#include "io/memory_stream.h"
 #include "queues/ioprim.h"
 
 namespace events {
@@ -61,6 +65,59 @@ void finish(std::size_t count, std::ostream& out, PrintFormat format) {
   out.flush();
 }
 
+// Each level of event data that the reader counts takes at most a few levels
+// of JSON (an object, an array of children, a nested event and its data), so
+// a document nested deeper than this is refused before it is walked, and the
+// walk cannot run out of stack.
+constexpr std::size_t kMaxJsonDepth = 8 * queues::kMaxReadNesting;
+
+void refuseDeepNesting(const Json& document) {
+  // Depth-first without recursion: the document itself may be arbitrarily deep.
+  std::vector<std::pair<const Json*, std::string>> stack{{&document, ""}};
+  std::vector<std::size_t> depths{1};
+  while (!stack.empty()) {
+    auto [value, pointer] = std::move(stack.back());
+    const std::size_t depth = depths.back();
+    stack.pop_back();
+    depths.pop_back();
+    if (depth > kMaxJsonDepth) {
+      // The place is named by its first steps: the whole pointer is as deep.
+      constexpr std::size_t kShown = 60;
+      throw EJsonInput(pointer.size() > kShown ? pointer.substr(0, kShown) + "..." : pointer,
+                       "nested deeper than " + std::to_string(kMaxJsonDepth) + " levels");
+    }
+    if (value->is_object()) {
+      for (const auto& item : value->items()) {
+        stack.emplace_back(&item.value(), childPointer(pointer, item.key()));
+        depths.push_back(depth + 1);
+      }
+    } else if (value->is_array()) {
+      for (std::size_t i = 0; i < value->size(); ++i) {
+        stack.emplace_back(&(*value)[i], childPointer(pointer, i));
+        depths.push_back(depth + 1);
+      }
+    }
+  }
+}
+
+// Refuses an event that the event reader would refuse (data nested too
+// deeply), by writing it to memory and reading it back.
+void checkReadable(const queues::event& ev, const std::string& pointer) {
+  io::MemoryPipe pipe;
+  io::MemoryOStream out(pipe);
+  queues::ioprim writer(nullptr, &out);
+  writer.writeEvent(ev);
+  writer.flush();
+  pipe.closeWriter();
+  io::MemoryIStream in(pipe);
+  queues::ioprim reader(&in, nullptr);
+  try {
+    static_cast<void>(reader.readEvent());
+  } catch (const error::EParseError& e) {
+    throw EJsonInput(pointer, "the event reader would refuse this event: " + e.text());
+  }
+}
+
 }  // namespace
 
 std::size_t printEvents(io::IStream& in, const std::string& inputName, std::ostream& out,
@@ -107,12 +164,15 @@ std::size_t encodeEvents(const std::string& document, const std::string& documen
   }
   std::vector<queues::EventPtr> events;
   try {
+    refuseDeepNesting(parsed);
     if (parsed.is_array()) {
       for (std::size_t i = 0; i < parsed.size(); ++i) {
         events.push_back(eventFromJson(parsed[i], childPointer("", i)));
+        checkReadable(*events.back(), childPointer("", i));
       }
     } else {
       events.push_back(eventFromJson(parsed, ""));
+      checkReadable(*events.back(), "");
     }
   } catch (const EJsonInput& e) {
     throw EBadInput(documentName + ": " + e.text());

@@ -332,6 +332,17 @@ void fieldFromJson(std::string_view name, const Json& j, F& field, const std::st
   fromJson(j, field, at);
 }
 
+template <class F>
+struct IsOwnedNode : std::false_type {};
+template <class N>
+struct IsOwnedNode<std::unique_ptr<N>> : std::true_type {};
+// An absent property is a form of its own on the wire.
+template <>
+struct IsOwnedNode<tql::property_ptr> : std::false_type {};
+
+template <class F>
+void missingField(const char* name, F& field, const std::string& at);
+
 template <queues::Record T>
 struct Codec<T> {
   static Json to(const T& value) {
@@ -356,6 +367,11 @@ struct Codec<T> {
         fail(childPointer(at, key), "unknown field \"" + key + "\" (fields: " + fieldList() + ")");
       }
     }
+    // A missing member is zero or empty, except an owned node or a nested
+    // event: the wire form has no empty value for those.
+    T::fields(value, [&](const char* name, auto& field) {
+      if (!j.contains(name)) missingField(name, field, at);
+    });
   }
   static std::string fieldList() {
     std::string names;
@@ -367,6 +383,17 @@ struct Codec<T> {
     return names.empty() ? "none" : names;
   }
 };
+
+template <class F>
+void missingField(const char* name, F& field, const std::string& at) {
+  if constexpr (std::is_same_v<F, queues::EventPtr>) {
+    fail(at, std::string("needs \"") + name + "\" (a nested event)");
+  } else if constexpr (IsOwnedNode<F>::value) {
+    fail(at, std::string("needs \"") + name + "\" (an object with its subtree)");
+  } else if constexpr (queues::Record<F>) {
+    Codec<F>::from(Json::object(), field, childPointer(at, name));
+  }
+}
 
 template <class T>
 requires queues::WireNumber<T>
@@ -803,7 +830,12 @@ template <std::size_t N>
 queues::EventPtr dataFromJson(const Json* data, queues::queue_t dest, std::uint32_t uid,
                               const std::string& at) {
   auto ev = std::make_unique<queues::devent_t<queues::event_t(N)>>(dest, uid);
-  if (data != nullptr) fromJson(*data, ev->data, at);
+  if (data != nullptr) {
+    fromJson(*data, ev->data, at);
+  } else if constexpr (queues::Record<decltype(ev->data)>) {
+    // No "data" is an empty record, whose required members are missing.
+    fromJson(Json::object(), ev->data, at);
+  }
   return ev;
 }
 
