@@ -15,19 +15,56 @@ std::string overcommitText(const std::string& name, std::size_t n, std::size_t r
          " bytes past end of buffer";
 }
 
+// What a stream needs of its descriptor: non-blocking reads or writes. A
+// borrowed pipe, FIFO or terminal is opened anew with a description of its
+// own, because the non-blocking flag belongs to the description, which other
+// processes may share (a shell's terminal; standard error with 2>&1, whose
+// messages would then be lost to EAGAIN), and no exit path, however abrupt,
+// could reliably put it back. A regular file never waits and stays as it
+// is. Anything else (a socket, or when /proc cannot be used) is switched to
+// non-blocking and switched back on release; `flags` then holds its flags.
+struct NonblockingUse {
+  int fd;
+  FdOwnership ownership;
+  int flags = -1;  // to restore on release; -1: nothing was changed
+};
+
+NonblockingUse useNonblocking(int fd, FdOwnership ownership, bool forWriting) {
+  if (ownership == FdOwnership::borrow) {
+    if (const int own = os::reopenPrivately(fd, forWriting); own >= 0) {
+      return {own, FdOwnership::take};
+    }
+    if (os::isRegularFile(fd)) return {fd, ownership};
+  }
+  const int flags = os::statusFlags(fd);
+  os::setNonblocking(fd, true);
+  return {fd, ownership, flags};
+}
+
+void releaseDescriptor(int fd, FdOwnership ownership, int flags) noexcept {
+  if (flags >= 0) {
+    try {
+      os::setStatusFlags(fd, flags);
+    } catch (const error::Exception&) {
+      // Closing matters more than the flags of a descriptor in trouble.
+    }
+  }
+  if (ownership == FdOwnership::take) os::closeFdQuietly(fd);
+}
+
 }  // namespace
 
 // ---- FdIStream ----
 
 FdIStream::FdIStream(int fd, std::string name, FdOwnership ownership, std::size_t buffer_size)
-    : fd_(fd),
-      ownership_(ownership),
-      original_flags_(os::statusFlags(fd)),
-      capacity_(buffer_size),
+    : capacity_(buffer_size),
       buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(buffer_size)),
       name_(std::move(name)) {
   HX_CHECK(buffer_size > 0, "FdIStream needs a buffer");
-  os::setNonblocking(fd_, true);
+  const NonblockingUse use = useNonblocking(fd, ownership, false);
+  fd_ = use.fd;
+  ownership_ = use.ownership;
+  original_flags_ = use.flags;
 }
 
 FdIStream::~FdIStream() {
@@ -93,28 +130,21 @@ void FdIStream::close() {
 
 void FdIStream::release() noexcept {
   closed_ = true;
-  // The descriptor may be shared with other processes (a terminal, say):
-  // give it back as it came.
-  try {
-    os::setStatusFlags(fd_, original_flags_);
-  } catch (const error::Exception&) {
-    // Closing matters more than the flags of a descriptor in trouble.
-  }
-  if (ownership_ == FdOwnership::take) os::closeFdQuietly(fd_);
+  releaseDescriptor(fd_, ownership_, original_flags_);
 }
 
 // ---- FdOStream ----
 
 FdOStream::FdOStream(int fd, std::string name, FdOwnership ownership, std::size_t buffer_size)
-    : fd_(fd),
-      ownership_(ownership),
-      original_flags_(os::statusFlags(fd)),
-      capacity_(buffer_size),
+    : capacity_(buffer_size),
       buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(buffer_size)),
       name_(std::move(name)) {
   HX_CHECK(buffer_size > 0, "FdOStream needs a buffer");
   os::ignoreBrokenPipeSignal();
-  os::setNonblocking(fd_, true);
+  const NonblockingUse use = useNonblocking(fd, ownership, true);
+  fd_ = use.fd;
+  ownership_ = use.ownership;
+  original_flags_ = use.flags;
 }
 
 FdOStream::~FdOStream() {
@@ -199,12 +229,7 @@ void FdOStream::close() {
 
 void FdOStream::release() noexcept {
   closed_ = true;
-  try {
-    os::setStatusFlags(fd_, original_flags_);
-  } catch (const error::Exception&) {
-    // Closing matters more than the flags of a descriptor in trouble.
-  }
-  if (ownership_ == FdOwnership::take) os::closeFdQuietly(fd_);
+  releaseDescriptor(fd_, ownership_, original_flags_);
 }
 
 }  // namespace io

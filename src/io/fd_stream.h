@@ -56,7 +56,7 @@ class FdIStream : public IStream {
 
   int fd_;
   FdOwnership ownership_;
-  int original_flags_;
+  int original_flags_;  // restored on release; -1: left as they were
   std::size_t capacity_;
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t begin_ = 0;  // next unread byte
@@ -106,7 +106,7 @@ class FdOStream : public OStream {
 
   int fd_;
   FdOwnership ownership_;
-  int original_flags_;
+  int original_flags_;  // restored on release; -1: left as they were
   std::size_t capacity_;
   std::unique_ptr<std::uint8_t[]> buffer_;
   std::size_t sent_ = 0;   // start of the bytes not yet written

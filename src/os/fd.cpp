@@ -1,10 +1,12 @@
 #include "os/fd.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
+#include <string>
 
 #include "error/system_error.h"
 
@@ -73,6 +75,25 @@ void setNonblocking(int fd, bool on) {
 }
 
 bool isNonblocking(int fd) { return (statusFlags(fd) & O_NONBLOCK) != 0; }
+
+int reopenPrivately(int fd, bool forWriting) noexcept {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) return -1;
+  // Opening the descriptor's /proc entry opens the pipe or device anew,
+  // which gives a description of its own; dup() would share the flags.
+  const std::string path = "/proc/self/fd/" + std::to_string(fd);
+  const int flags = (forWriting ? O_WRONLY : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+  int reopened;
+  do {
+    reopened = ::open(path.c_str(), flags);
+  } while (reopened < 0 && errno == EINTR);
+  return reopened;
+}
+
+bool isRegularFile(int fd) noexcept {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
 
 void ignoreBrokenPipeSignal() {
   struct sigaction action {};

@@ -45,6 +45,16 @@ void setStatusFlags(int fd, int flags);
 void setNonblocking(int fd, bool on);
 bool isNonblocking(int fd);
 
+// A new non-blocking, close-on-exec descriptor of the pipe, FIFO or
+// character device (a terminal, say) that `fd` refers to, with an open file
+// description of its own: its flags are not those of `fd`, which other
+// processes may share (a shell's terminal, or standard error with 2>&1).
+// -1 for anything else (a regular file, a socket) or when it cannot be
+// opened (a pipe without a reader, say).
+int reopenPrivately(int fd, bool forWriting) noexcept;
+// A regular file, where reads and writes never wait.
+bool isRegularFile(int fd) noexcept;
+
 // A write to a pipe whose reader is gone fails with EPIPE instead of killing
 // the process with SIGPIPE. Idempotent; process-wide.
 void ignoreBrokenPipeSignal();
