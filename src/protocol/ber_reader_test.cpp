@@ -116,7 +116,7 @@ TEST_F(BerReaderTest, SkipsUnknownElementsNestedAtAnyDepth) {
 
   BerConstructedSkipper skipper(BE_SEQ_CURRENT);
   decode(bytes, skipper);
-  BerConstructedSkipper highTag(makeTag(TagClass::priv, kMaxTagNumber, true));
+  BerConstructedSkipper highTag(kMaxTagNumber * 8 + 3 * 2 + 1);
   decode(hexBytes("FF 81 FF FF FF 7F 08 31 06 30 80 00 00 05 00"), highTag);
 }
 

@@ -33,8 +33,6 @@ class bignum_t {
   // The magnitude, least significant word first, without most significant
   // zero words: zero is the empty vector.
   const std::vector<std::uint32_t>& words() const noexcept { return words_; }
-  bool isNegative() const noexcept { return negative_; }
-  bool isZero() const noexcept { return words_.empty(); }
 
   friend bool operator==(const bignum_t&, const bignum_t&) = default;
   friend std::strong_ordering operator<=>(const bignum_t& a, const bignum_t& b) noexcept;
