@@ -14,8 +14,8 @@ namespace tql {
 namespace {
 
 TEST(BigNumTest, DecimalTextRoundTrips) {
-  for (const char* text : {"0", "1", "-1", "999999999", "1000000000", "4294967295", "4294967296",
-                           "-18446744073709551616", "123456789012345678901234567890123456789"}) {
+  for (const char* text : {"0", "999999999", "1000000000", "4294967296", "-18446744073709551616",
+                           "123456789012345678901234567890123456789"}) {
     EXPECT_EQ(bignum_t::parse(text).toString(), text);
   }
   EXPECT_EQ(bignum_t::parse("-0").toString(), "0");
