@@ -18,9 +18,9 @@ void reportToStderr(const char* text) {
   std::size_t n = 0;
   while (text[n] != '\0') ++n;
   int error = 0;
-  os::signalSafeWrite(os::kStandardError, "Reported: ", 10, error);
-  os::signalSafeWrite(os::kStandardError, text, n, error);
-  os::signalSafeWrite(os::kStandardError, "\n", 1, error);
+  if (!os::signalSafeWrite(os::kStandardError, "Reported: ", 10, error)) return;
+  if (!os::signalSafeWrite(os::kStandardError, text, n, error)) return;
+  (void)os::signalSafeWrite(os::kStandardError, "\n", 1, error);  // the last step either way
 }
 
 // Each frame keeps a buffer alive and uses the callee's result, so the

@@ -16,8 +16,7 @@ class EEndOfStream : public error::Exception {
     if (!reason_.empty()) t += " (" + reason_ + ")";
     return t;
   }
-  const std::string& name() const { return name_; }
-  const std::string& reason() const { return reason_; }
+  [[nodiscard]] const std::string& name() const { return name_; }
 
  private:
   std::string name_;

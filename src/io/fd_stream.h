@@ -33,20 +33,20 @@ class FdIStream : public IStream {
             std::size_t buffer_size = kBufferSize);
   ~FdIStream() override;
 
-  std::string name() const override { return "FdIStream(" + name_ + ")"; }
+  [[nodiscard]] std::string name() const override { return "FdIStream(" + name_ + ")"; }
   // Waits for bytes while the buffer is empty.
-  OsHandle handle() const override;
+  [[nodiscard]] OsHandle handle() const override;
   // Bytes are buffered, the writer is gone, or an error is kept.
-  bool isReady() override;
+  [[nodiscard]] bool isReady() override;
   // Reads into an empty buffer unless the last read found nothing.
   void poll() override;
   // The descriptor has bytes (or news): read them, and go on waiting unless
   // that made the stream ready.
-  bool ignoreSignal() override;
+  [[nodiscard]] bool ignoreSignal() override;
 
   // Reads when the buffer is empty; 0 when nothing has arrived. Throws
   // EEndOfStream once the writer is gone and every byte was read.
-  std::size_t readBegin(const std::uint8_t*& data) override;
+  [[nodiscard]] std::size_t readBegin(const std::uint8_t*& data) override;
   void readCommit(std::size_t n) override;
   void close() override;
 
@@ -80,21 +80,21 @@ class FdOStream : public OStream {
   // close() to be sure everything is written.
   ~FdOStream() override;
 
-  std::string name() const override { return "FdOStream(" + name_ + ")"; }
+  [[nodiscard]] std::string name() const override { return "FdOStream(" + name_ + ")"; }
   // Waits for room while bytes are buffered.
-  OsHandle handle() const override;
+  [[nodiscard]] OsHandle handle() const override;
   // Nothing is buffered, or an error is kept.
-  bool isReady() override;
+  [[nodiscard]] bool isReady() override;
   // Writes buffered bytes as far as the descriptor takes them.
   void poll() override;
-  bool ignoreSignal() override;
+  [[nodiscard]] bool ignoreSignal() override;
 
   // Free space behind the buffered bytes. A full buffer is written out
   // first; 0 when the descriptor takes nothing more without waiting.
-  std::size_t writeBegin(std::uint8_t*& data) override;
+  [[nodiscard]] std::size_t writeBegin(std::uint8_t*& data) override;
   void writeCommit(std::size_t n) override;
   // Writes everything buffered, waiting for room as needed; true.
-  bool flush() override;
+  [[nodiscard]] bool flush() override;
   // Flushes, then closes.
   void close() override;
 

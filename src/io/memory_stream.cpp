@@ -9,14 +9,11 @@ namespace io {
 
 // ---- MemoryPipe ----
 
-std::size_t MemoryPipe::deliver(const std::uint8_t* bytes, std::size_t n) {
+void MemoryPipe::deliver(const std::uint8_t* bytes, std::size_t n) {
   HX_CHECK(!writer_closed_, "Write to closed MemoryPipe");
-  const std::size_t room = capacity_ == kUnlimited ? n : capacity_ - std::min(capacity_, unread_);
-  const std::size_t take = std::min(n, room);
-  if (take == 0) return 0;
-  pieces_.emplace_back(bytes, bytes + take);
-  unread_ += take;
-  return take;
+  if (n == 0) return;
+  pieces_.emplace_back(bytes, bytes + n);
+  unread_ += n;
 }
 
 // ---- MemoryOStream ----
@@ -30,8 +27,8 @@ bool MemoryOStream::isReady() { return sent_ == end_; }
 
 void MemoryOStream::poll() {
   if (closed_ || sent_ == end_) return;
-  sent_ += pipe_->deliver(area_.data() + sent_, end_ - sent_);
-  if (sent_ == end_) sent_ = end_ = 0;
+  pipe_->deliver(area_.data() + sent_, end_ - sent_);
+  sent_ = end_ = 0;
 }
 
 std::size_t MemoryOStream::writeBegin(std::uint8_t*& data) {
@@ -60,13 +57,6 @@ void MemoryOStream::close() {
   poll();
   closed_ = true;
   pipe_->closeWriter();
-}
-
-void MemoryOStream::setAreaSize(std::size_t area_size) {
-  HX_CHECK(area_size > 0, "MemoryOStream needs a write area");
-  HX_CHECK(sent_ == end_, "MemoryOStream area resized while holding bytes");
-  area_.assign(area_size, 0);
-  sent_ = end_ = given_ = 0;
 }
 
 // ---- MemoryIStream ----

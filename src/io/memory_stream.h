@@ -7,7 +7,6 @@
 //
 // Like a real buffered stream, written bytes reach the pipe when the write
 // area is full and the writer asks for more space, on flush, and on close.
-// The pipe can be given a capacity to make the writer wait.
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -28,12 +27,10 @@ class MemoryPipe {
   MemoryPipe& operator=(const MemoryPipe&) = delete;
 
   // Bytes written (delivered by the writer) and not yet read.
-  std::size_t unread() const { return unread_; }
-  bool writerClosed() const { return writer_closed_; }
-  // At most this many unread bytes; the writer keeps the rest buffered.
-  void setCapacity(std::size_t bytes) { capacity_ = bytes; }
-  // Takes up to `bytes.size()` bytes within the capacity; returns how many.
-  std::size_t deliver(const std::uint8_t* bytes, std::size_t n);
+  [[nodiscard]] std::size_t unread() const { return unread_; }
+  [[nodiscard]] bool writerClosed() const { return writer_closed_; }
+  // Appends n bytes for the reader.
+  void deliver(const std::uint8_t* bytes, std::size_t n);
   void closeWriter() { writer_closed_ = true; }
 
  private:
@@ -43,7 +40,6 @@ class MemoryPipe {
   std::deque<std::vector<std::uint8_t>> pieces_;
   std::size_t front_offset_ = 0;  // read position in pieces_.front()
   std::size_t unread_ = 0;
-  std::size_t capacity_ = kUnlimited;
   bool writer_closed_ = false;
 };
 
@@ -53,23 +49,21 @@ class MemoryOStream : public OStream {
   explicit MemoryOStream(MemoryPipe& pipe, std::size_t area_size = 4096,
                          std::string name = "memory");
 
-  std::string name() const override { return "MemoryOStream(" + name_ + ")"; }
+  [[nodiscard]] std::string name() const override { return "MemoryOStream(" + name_ + ")"; }
   // True when nothing is buffered.
-  bool isReady() override;
+  [[nodiscard]] bool isReady() override;
   // Delivers buffered bytes to the pipe (a selector's pass does this too).
   void poll() override;
 
-  std::size_t writeBegin(std::uint8_t*& data) override;
+  [[nodiscard]] std::size_t writeBegin(std::uint8_t*& data) override;
   void writeCommit(std::size_t n) override;
-  bool flush() override;
+  [[nodiscard]] bool flush() override;
   // Flushes and marks the pipe's writer closed; the reader sees end of
   // stream after the last byte.
   void close() override;
 
-  // Changes the write area size from the next fresh area on.
-  void setAreaSize(std::size_t area_size);
   // Bytes committed but not yet delivered.
-  std::size_t buffered() const { return end_ - sent_; }
+  [[nodiscard]] std::size_t buffered() const { return end_ - sent_; }
 
  private:
   MemoryPipe* pipe_;
@@ -88,15 +82,13 @@ class MemoryIStream : public IStream {
   explicit MemoryIStream(MemoryPipe& pipe, std::size_t area_size = MemoryPipe::kUnlimited,
                          std::string name = "memory");
 
-  std::string name() const override { return "MemoryIStream(" + name_ + ")"; }
+  [[nodiscard]] std::string name() const override { return "MemoryIStream(" + name_ + ")"; }
   // True when bytes are waiting or the writer has closed.
-  bool isReady() override;
+  [[nodiscard]] bool isReady() override;
 
-  std::size_t readBegin(const std::uint8_t*& data) override;
+  [[nodiscard]] std::size_t readBegin(const std::uint8_t*& data) override;
   void readCommit(std::size_t n) override;
   void close() override;
-
-  void setAreaSize(std::size_t area_size) { area_size_ = area_size; }
 
  private:
   MemoryPipe* pipe_;

@@ -31,19 +31,19 @@ class Selectable {
   // Takes itself off every selector it is still registered on.
   virtual ~Selectable();
   // Used in every diagnostic about this selectable.
-  virtual std::string name() const = 0;
-  virtual OsHandle handle() const { return {}; }
+  [[nodiscard]] virtual std::string name() const = 0;
+  [[nodiscard]] virtual OsHandle handle() const { return {}; }
   // True when an operation on the selectable would not block.
-  virtual bool isReady() = 0;
+  [[nodiscard]] virtual bool isReady() = 0;
   // Called when the handle was signalled; true means the wait goes on. A
   // descriptor-driven stream does its I/O here and goes on waiting unless
   // that made it ready.
-  virtual bool ignoreSignal() { return false; }
+  [[nodiscard]] virtual bool ignoreSignal() { return false; }
   // Lets the selectable advance its own state (collect finished I/O) before
   // its readiness is asked.
   virtual void poll() {}
   // True, with the time, for a selectable that becomes ready at a deadline.
-  virtual bool deadline(htime::usec_time& when) const {
+  [[nodiscard]] virtual bool deadline(htime::usec_time& when) const {
     (void)when;
     return false;
   }
@@ -57,7 +57,7 @@ class Selectable {
 
   // Ready, or worth a look by the selector: it has a handle, or a deadline
   // that has come.
-  bool maybeReady(const htime::usec_time& now);
+  [[nodiscard]] bool maybeReady(const htime::usec_time& now);
 
  protected:
   const std::vector<SelectorBase*>& selectors() const { return selectors_; }

@@ -45,7 +45,7 @@ class OsSelector {
   void markReady(Selectable* s);
   // Returns one selectable that is ready (or whose handle was signalled),
   // waiting for it unless `nonblocking`, which throws ENotReady instead.
-  Selectable* wait(bool nonblocking);
+  [[nodiscard]] Selectable* wait(bool nonblocking);
 
  private:
   struct Entry {
@@ -53,10 +53,10 @@ class OsSelector {
     int slot;             // index into slots_/owners_, -1 without a handle
   };
   // One drain of the ready set: a selectable to return, or null.
-  Selectable* takeReady(const htime::usec_time& now);
+  [[nodiscard]] Selectable* takeReady(const htime::usec_time& now);
   // Visits every selectable; returns the earliest deadline and its owner.
-  std::pair<htime::usec_time, Selectable*> visitAll();
-  int timeoutMs(const htime::usec_time& earliest, const htime::usec_time& now) const;
+  [[nodiscard]] std::pair<htime::usec_time, Selectable*> visitAll();
+  [[nodiscard]] int timeoutMs(const htime::usec_time& earliest, const htime::usec_time& now) const;
 
   OsWaitFunction wait_;
   std::uint64_t next_order_ = 0;
@@ -83,9 +83,9 @@ class SelectorBase : public OsSelector {
   virtual void remove(Selectable* s);
   // Returns the next ready directly registered selectable; with
   // `nonblocking` throws ENotReady instead of waiting.
-  Selectable* select(bool nonblocking);
+  [[nodiscard]] Selectable* select(bool nonblocking);
   void markReady(Selectable* s);
-  bool contains(const Selectable* s) const {
+  [[nodiscard]] bool contains(const Selectable* s) const {
     return registry_.count(const_cast<Selectable*>(s)) != 0;
   }
 
@@ -125,7 +125,7 @@ class Selector : public SelectorBase {
     HX_CHECK(tags_.emplace(s, tag).second, "Added selectable " + s->name() + " twice");
     SelectorBase::add(s);
   }
-  std::pair<Selectable*, Tag> select(bool nonblocking = false) {
+  [[nodiscard]] std::pair<Selectable*, Tag> select(bool nonblocking = false) {
     Selectable* s = SelectorBase::select(nonblocking);
     auto it = tags_.find(s);
     HX_CHECK(it != tags_.end(), "pollImpl gave unknown selectable " + s->name());

@@ -76,7 +76,7 @@ void feed(MemoryStreamPair& s, const std::string& text) {
   ASSERT_GE(s.out.writeBegin(data), text.size());
   std::copy(text.begin(), text.end(), data);
   s.out.writeCommit(text.size());
-  s.out.flush();
+  ASSERT_TRUE(s.out.flush());
 }
 
 TEST_F(SelectorTest, TimersOnlySleepUntilTheEarliestDeadlineRoundedUp) {
@@ -114,7 +114,7 @@ TEST_F(SelectorTest, NothingToWaitForWaitsForEver) {
   Timer idle;  // deadline never
   selector_.add(&s.in, 1);
   selector_.add(&idle, 2);
-  EXPECT_THROW(selector_.select(), BlocksForever);
+  EXPECT_THROW((void)selector_.select(), BlocksForever);
   EXPECT_EQ(timeouts_, (std::vector<int>{os::kInfiniteTimeout}));
 }
 
@@ -187,7 +187,7 @@ TEST_F(SelectorTest, HandleSlotsStayCompactAndSignalsFindTheirOwners) {
   // An ignored signal goes on waiting.
   h4.ignore = true;
   signal(1);
-  EXPECT_THROW(selector_.select(), BlocksForever);
+  EXPECT_THROW((void)selector_.select(), BlocksForever);
   EXPECT_EQ(timeouts_.size(), 3u);
 }
 

@@ -21,13 +21,13 @@ class StackedSelectableFront : public virtual Selectable {
   // the back's fronts.
   ~StackedSelectableFront() override;
 
-  bool isReady() override { return ready_; }
+  [[nodiscard]] bool isReady() override { return ready_; }
   void addSelector(SelectorBase* selector) override;
   void removeSelector(SelectorBase* selector) override;
 
   // Set and cleared by the back.
   void setReady(bool ready) { ready_ = ready; }
-  StackedSelectableBack* back() const { return back_; }
+  [[nodiscard]] StackedSelectableBack* back() const { return back_; }
 
  private:
   friend class StackedSelectableBack;
@@ -55,8 +55,8 @@ class StackedSelectableBack {
   void setUnderlying(Selectable* underlying, bool add);
 
   // In the order they joined.
-  const std::vector<StackedSelectableFront*>& fronts() const { return fronts_; }
-  const std::vector<Selectable*>& underlying() const { return underlying_; }
+  [[nodiscard]] const std::vector<StackedSelectableFront*>& fronts() const { return fronts_; }
+  [[nodiscard]] const std::vector<Selectable*>& underlying() const { return underlying_; }
 
  private:
   friend class StackedSelectableFront;

@@ -19,7 +19,7 @@ class IStream : public virtual Selectable {
   // Points `data` at the unread bytes and returns their count; 0 when nothing
   // has arrived yet. Throws EEndOfStream once the stream has ended and every
   // byte was read.
-  virtual std::size_t readBegin(const std::uint8_t*& data) = 0;
+  [[nodiscard]] virtual std::size_t readBegin(const std::uint8_t*& data) = 0;
   // Consumes n of the bytes that readBegin gave.
   virtual void readCommit(std::size_t n) = 0;
   virtual void close() = 0;
@@ -29,12 +29,12 @@ class OStream : public virtual Selectable {
  public:
   // Points `data` at free space and returns its size (0 while the stream
   // cannot take more without waiting).
-  virtual std::size_t writeBegin(std::uint8_t*& data) = 0;
+  [[nodiscard]] virtual std::size_t writeBegin(std::uint8_t*& data) = 0;
   // Commits n bytes of the space writeBegin gave.
   virtual void writeCommit(std::size_t n) = 0;
   // Pushes out what is buffered; true when everything is written. Streams
   // over descriptors wait for room until it is.
-  virtual bool flush() = 0;
+  [[nodiscard]] virtual bool flush() = 0;
   virtual void close() = 0;
 };
 

@@ -9,17 +9,16 @@ class Timer : public virtual Selectable {
  public:
   explicit Timer(htime::usec_time when = htime::never) : deadline_(when) {}
 
-  std::string name() const override { return "Timer"; }
+  [[nodiscard]] std::string name() const override { return "Timer"; }
   // At or after the deadline by htime::now(): seconds first, then
   // microseconds.
-  bool isReady() override;
-  bool deadline(htime::usec_time& when) const override {
+  [[nodiscard]] bool isReady() override;
+  [[nodiscard]] bool deadline(htime::usec_time& when) const override {
     when = deadline_;
     return true;
   }
 
   void setDeadline(htime::usec_time when) { deadline_ = when; }
-  htime::usec_time getDeadline() const { return deadline_; }
 
  private:
   htime::usec_time deadline_;

@@ -45,18 +45,6 @@ TEST_F(MeterTest, PendingObjectsJoinTheTreeAtStartMostRecentFirst) {
   EXPECT_EQ(group.metrics().back(), &third);
 }
 
-// The listing order of the process's metrics is checked where they are
-// listed; here: each accessor gives the metric at its path.
-TEST_F(MeterTest, ProcessMetricsAreAllRegistered) {
-  start();
-  EXPECT_EQ(at({"num_objs"}), &numObjs());
-  EXPECT_EQ(at({"metering", "time"}), &meteringTime());
-  EXPECT_EQ(at({"queues", "blockings"}), &blockings());
-  EXPECT_EQ(at({"queues", "noblockings"}), &noblockings());
-  EXPECT_EQ(at({"tqlutil", "delete"}), &tqlutil().deletes);
-  EXPECT_EQ(at({"tqlutil", "replace_iter"}), &tqlutil().replaceIter);
-}
-
 TEST_F(MeterTest, FindDesignatesOnlyWholePaths) {
   Group group(nullptr, "grp");
   Group sub(&group, "sub");

@@ -7,10 +7,10 @@
 namespace os {
 
 // UTC fields of a time; false when the year does not fit the fields.
-bool splitUtcTime(std::int64_t seconds, std::tm& out);
+[[nodiscard]] bool splitUtcTime(std::int64_t seconds, std::tm& out);
 
 // Local-time fields under the TZ setting current at the call (re-read each
 // time, so a changed TZ variable takes effect); false as above.
-bool splitLocalTime(std::int64_t seconds, std::tm& out);
+[[nodiscard]] bool splitLocalTime(std::int64_t seconds, std::tm& out);
 
 }  // namespace os

@@ -16,7 +16,8 @@ struct ChildStatus {
 // the parent's environment and working directory, and standard error sent to
 // the file `stderrPath` (created or truncated); waits for it to end. Failing
 // to start it throws error::ESystemError.
-ChildStatus runProgram(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& stderrPath);
+[[nodiscard]] ChildStatus runProgram(const std::string& program,
+                                     const std::vector<std::string>& args,
+                                     const std::string& stderrPath);
 
 }  // namespace os

@@ -10,6 +10,6 @@ struct RealTime {
 };
 
 // CLOCK_REALTIME: seconds and nanoseconds since 1970-01-01 UTC.
-RealTime readRealtimeClock();
+[[nodiscard]] RealTime readRealtimeClock();
 
 }  // namespace os

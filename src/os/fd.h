@@ -19,9 +19,9 @@ struct IoResult {
 
 // One read(2) of up to `size` bytes, retried when a signal interrupts it.
 // 0 bytes with no error and no wouldBlock: end of file.
-IoResult readSome(int fd, std::uint8_t* into, std::size_t size) noexcept;
+[[nodiscard]] IoResult readSome(int fd, std::uint8_t* into, std::size_t size) noexcept;
 // One write(2) of up to `size` bytes, retried when a signal interrupts it.
-IoResult writeSome(int fd, const std::uint8_t* from, std::size_t size) noexcept;
+[[nodiscard]] IoResult writeSome(int fd, const std::uint8_t* from, std::size_t size) noexcept;
 
 // Closes the descriptor; throws when the system reports an error (the
 // descriptor is released either way).
@@ -34,16 +34,16 @@ struct PipeEnds {
   int writeEnd = -1;
 };
 // A new pipe; both ends close on exec unless `inheritable`.
-PipeEnds makePipe(bool inheritable = false);
+[[nodiscard]] PipeEnds makePipe(bool inheritable = false);
 // Asks the kernel for a pipe buffer of at least `bytes`; returns the size it
 // gave. Larger buffers mean fewer wake-ups for a busy pipe.
 int setPipeBufferSize(int fd, int bytes);
 
 // The descriptor's status flags (fcntl F_GETFL) and setting them back.
-int statusFlags(int fd);
+[[nodiscard]] int statusFlags(int fd);
 void setStatusFlags(int fd, int flags);
 void setNonblocking(int fd, bool on);
-bool isNonblocking(int fd);
+[[nodiscard]] bool isNonblocking(int fd);
 
 // A new non-blocking, close-on-exec descriptor of the pipe, FIFO or
 // character device (a terminal, say) that `fd` refers to, with an open file

@@ -7,6 +7,6 @@ namespace os {
 // The whole content of the file. Throws error::EFileNotFoundError when it
 // does not exist and error::ESystemError for any other failure, both naming
 // the path.
-std::string readWholeFile(const std::string& path);
+[[nodiscard]] std::string readWholeFile(const std::string& path);
 
 }  // namespace os

@@ -24,7 +24,7 @@ TEST(ReadWholeFile, ReturnsEveryByteOfAFileLargerThanOneRead) {
 
 TEST(ReadWholeFile, MissingFileThrowsNamingThePath) {
   try {
-    readWholeFile("/nonexistent/scenario.json");
+    (void)readWholeFile("/nonexistent/scenario.json");
     FAIL() << "no exception";
   } catch (const error::EFileNotFoundError& e) {
     EXPECT_NE(e.text().find("/nonexistent/scenario.json"), std::string::npos) << e.text();

@@ -26,11 +26,11 @@ struct PollResult {
 // Waits until one of the slots is ready (their revents are filled in), the
 // time-out in milliseconds passes (kInfiniteTimeout: never), or a signal
 // interrupts the wait. With no slots it is a plain sleep.
-PollResult pollFor(std::span<PollSlot> slots, int timeoutMs);
+[[nodiscard]] PollResult pollFor(std::span<PollSlot> slots, int timeoutMs);
 
 // Waits until one descriptor can take `events` (kReadable / kWritable), or
 // reports trouble on it; interruptions by signals are waited through. The
 // result is 0 or the errno of a failed wait.
-int waitForFd(int fd, short events) noexcept;
+[[nodiscard]] int waitForFd(int fd, short events) noexcept;
 
 }  // namespace os

@@ -7,9 +7,9 @@ namespace os {
 // The absolute path of the running executable (symbolic links resolved);
 // the empty text when the system cannot say. Allocates: not for signal
 // handlers.
-std::string executablePath();
+[[nodiscard]] std::string executablePath();
 
 // Safe inside a signal handler.
-int currentProcessId() noexcept;
+[[nodiscard]] int currentProcessId() noexcept;
 
 }  // namespace os

@@ -23,24 +23,25 @@ struct SpawnedChild {
 // the parent's environment and working directory. Failing to start it (a
 // missing or non-executable program included) throws error::ESystemError
 // naming the program; no pipe end is left open then.
-SpawnedChild spawnWithPipes(const std::string& program, const std::vector<std::string>& args);
+[[nodiscard]] SpawnedChild spawnWithPipes(const std::string& program,
+                                          const std::vector<std::string>& args);
 
 // The child's exit status once it has ended (it is reaped then), or nothing
 // while it still runs. Throws error::ESystemError when `pid` is not a child
 // of this process.
-std::optional<ChildStatus> reapIfEnded(int pid);
+[[nodiscard]] std::optional<ChildStatus> reapIfEnded(int pid);
 
 // Waits for the child to end and reaps it.
-ChildStatus waitForExit(int pid);
+[[nodiscard]] ChildStatus waitForExit(int pid);
 
 // Sends `signal` to the process; a process that has already ended is not an
 // error.
 void sendSignal(int pid, int signal);
 
 // "exit code 3", or "killed by signal 6 (Aborted)".
-std::string describeExit(const ChildStatus& status);
+[[nodiscard]] std::string describeExit(const ChildStatus& status);
 
 // True when the path names a file that this process may execute.
-bool isExecutableFile(const std::string& path);
+[[nodiscard]] bool isExecutableFile(const std::string& path);
 
 }  // namespace os

@@ -51,7 +51,7 @@ TEST(SpawnWithPipes, ChildSeesEndOfInputWhenParentClosesIt) {
 
 TEST(SpawnWithPipes, MissingProgramThrowsNamingIt) {
   try {
-    spawnWithPipes("/nonexistent/program", {});
+    (void)spawnWithPipes("/nonexistent/program", {});
     FAIL() << "no exception";
   } catch (const error::ESystemError& e) {
     EXPECT_NE(e.text().find("/nonexistent/program"), std::string::npos) << e.text();

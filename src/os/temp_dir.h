@@ -7,6 +7,6 @@ namespace os {
 // Creates a new, empty directory (mode 0700) under the system's temporary
 // directory, named prefix + "." + six random characters, and returns its
 // path. The caller removes it. Throws error::ESystemError on failure.
-std::string makeTemporaryDirectory(const std::string& prefix);
+[[nodiscard]] std::string makeTemporaryDirectory(const std::string& prefix);
 
 }  // namespace os

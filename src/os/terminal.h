@@ -8,9 +8,9 @@ namespace os {
 
 // True when the descriptor is a terminal (so colours and live output make
 // sense there).
-bool isTerminal(int fd) noexcept;
+[[nodiscard]] bool isTerminal(int fd) noexcept;
 
 // The value of an environment variable, or nothing when it is not set.
-std::optional<std::string> environmentValue(const std::string& name);
+[[nodiscard]] std::optional<std::string> environmentValue(const std::string& name);
 
 }  // namespace os

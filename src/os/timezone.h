@@ -23,7 +23,7 @@ inline constexpr zone_t kLocalZone = 0xFFFFFF;
 // when there was none); an offset gives "GMT" with the POSIX sign (minus for
 // east of UTC) and hours, plus ":MM" and ":SS" when needed: 19800 is
 // "GMT-5:30", -18000 is "GMT5", 0 is "GMT-0".
-std::string zoneText(zone_t zone);
+[[nodiscard]] std::string zoneText(zone_t zone);
 
 // Sets TZ for the zone and refreshes the C library's zone state. The local
 // zone with no saved TZ removes the variable, which selects the system's
@@ -32,13 +32,13 @@ void setZone(zone_t zone);
 
 // Calendar fields of `seconds` in the zone. Fails "Couldn't get localtime for
 // time " + seconds when the year does not fit the fields.
-std::tm localTimeInZone(std::int64_t seconds, zone_t zone);
+[[nodiscard]] std::tm localTimeInZone(std::int64_t seconds, zone_t zone);
 
 // Absolute seconds of calendar fields in the zone, normalising out-of-range
 // fields as mktime does; tm_isdst -1 lets the zone rules decide. Fails
 // "Couldn't compose time from tm: (s:..." with every field when the fields
 // name no representable time.
-std::int64_t composeTimeInZone(const std::tm& fields, zone_t zone);
+[[nodiscard]] std::int64_t composeTimeInZone(const std::tm& fields, zone_t zone);
 
 // Test only: forgets the saved TZ, so that the next use saves the TZ then set.
 void forgetInitialZoneForTest();

@@ -81,15 +81,15 @@ TEST(TimeZone, LastSecondOf1969IsNoFailure) {
 
 TEST(TimeZoneDeathTest, UnrepresentableTimesAreFatal) {
   ScopedTimeZoneForTest tz("UTC0");
-  EXPECT_DEATH(localTimeInZone(1000000000000000000, kLocalZone),
+  EXPECT_DEATH((void)localTimeInZone(1000000000000000000, kLocalZone),
                "Assertion failed: Couldn't get localtime for time 1000000000000000000\n");
   std::tm huge = fields(2000, 1, 1, 0, 0, 0);
   huge.tm_year = INT_MAX;
   huge.tm_mon = INT_MAX;  // carries past the largest year
-  EXPECT_DEATH(composeTimeInZone(huge, kLocalZone),
+  EXPECT_DEATH((void)composeTimeInZone(huge, kLocalZone),
                "Assertion failed: Couldn't compose time from tm: "
                "\\(s:0m:0h:0md:1mo:2147483647yr:2147483647wd:0yd:0i:-1\n");
-  EXPECT_DEATH(zoneText(90000), "Assertion failed: Time zone offset out of range: 90000");
+  EXPECT_DEATH((void)zoneText(90000), "Assertion failed: Time zone offset out of range: 90000");
 }
 
 }  // namespace

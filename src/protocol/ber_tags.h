@@ -12,14 +12,7 @@ namespace protocol {
 
 using tag_t = std::uint32_t;
 
-// `priv` is the private class (`private` is a keyword).
-enum class TagClass : std::uint8_t { universal = 0, application = 1, context = 2, priv = 3 };
-
-constexpr tag_t makeTag(TagClass cls, std::uint32_t number, bool constructed) {
-  return number * 8 + static_cast<tag_t>(cls) * 2 + (constructed ? 1 : 0);
-}
 constexpr std::uint32_t tagNumber(tag_t tag) { return tag >> 3; }
-constexpr TagClass tagClass(tag_t tag) { return static_cast<TagClass>((tag >> 1) & 3); }
 constexpr bool isConstructed(tag_t tag) { return (tag & 1) != 0; }
 
 // Largest tag number a tag code can hold.

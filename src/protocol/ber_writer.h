@@ -36,9 +36,7 @@ class BerWriter {
   [[nodiscard]] std::size_t beginConstructed(tag_t tag);
   void endConstructed(std::size_t mark);
 
-  // Writes without framing, for hand-made encodings.
-  void writeTag(tag_t tag) { appendTag(out_, tag); }
-  void writeLength(std::size_t length) { appendLength(out_, length); }
+  // Writes without framing.
   void writeBytes(std::span<const std::uint8_t> bytes);
 
   const std::vector<std::uint8_t>& bytes() const { return out_; }

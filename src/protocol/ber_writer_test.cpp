@@ -27,12 +27,13 @@ TEST(BerWriter, TagOctetsLowAndHighNumbers) {
   EXPECT_EQ(tagOctets(BE_SET_CURRENT), "31");
   EXPECT_EQ(tagOctets(BE_STRING_LEGACY), "16");
   EXPECT_EQ(tagOctets(BE_SEQ_LEGACY), "20");
-  EXPECT_EQ(tagOctets(makeTag(TagClass::priv, 30, true)), "FE");  // last one-octet tag
-  EXPECT_EQ(tagOctets(makeTag(TagClass::context, 31, true)), "BF 1F");
-  EXPECT_EQ(tagOctets(makeTag(TagClass::application, 127, false)), "5F 7F");
-  EXPECT_EQ(tagOctets(makeTag(TagClass::universal, 128, false)), "1F 81 00");
-  EXPECT_EQ(tagOctets(makeTag(TagClass::universal, 16383, false)), "1F FF 7F");
-  EXPECT_EQ(tagOctets(makeTag(TagClass::priv, kMaxTagNumber, true)), "FF 81 FF FF FF 7F");
+  // Tag code = number * 8 + class * 2 + constructed.
+  EXPECT_EQ(tagOctets(30 * 8 + 3 * 2 + 1), "FE");  // the last one-octet tag
+  EXPECT_EQ(tagOctets(31 * 8 + 2 * 2 + 1), "BF 1F");
+  EXPECT_EQ(tagOctets(127 * 8 + 1 * 2), "5F 7F");
+  EXPECT_EQ(tagOctets(128 * 8), "1F 81 00");
+  EXPECT_EQ(tagOctets(16383 * 8), "1F FF 7F");
+  EXPECT_EQ(tagOctets(kMaxTagNumber * 8 + 3 * 2 + 1), "FF 81 FF FF FF 7F");
 }
 
 TEST(BerWriter, LengthFormBoundaries) {

@@ -129,7 +129,9 @@ EventPtr childqueue::readOne() { return pipe_ != nullptr ? readFromPipe() : read
 
 EventPtr childqueue::readFromMessenger() {
   io::Selectable& input = messenger_->inputSelectable();
-  if (!input.isReady()) bare_selector_.select(false);
+  // The input is all this selector holds, so what it returns is known: the
+  // call is only a wait.
+  if (!input.isReady()) (void)bare_selector_.select(false);
   const queue_t sibling = messenger_->readySibling();
   HX_CHECK(isRealQueue(sibling), "Input from unknown sibling " + queueName(sibling));
   const auto index = static_cast<std::size_t>(sibling);

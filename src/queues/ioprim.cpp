@@ -78,8 +78,8 @@ void ioprim::putBytes(const void* data, std::size_t size) {
 
 void ioprim::flush() {
   releaseWriteArea();
-  out_->flush();
-  if (!out_->isReady()) out_->waitReady();
+  // A flush that could not write everything leaves the stream to wait on.
+  if (!out_->flush() || !out_->isReady()) out_->waitReady();
 }
 
 }  // namespace queues

@@ -53,11 +53,6 @@ class ioprim {
   // more.
   void flush();
 
-  // The type and queue of the last event read, for diagnostics (0 before the
-  // first).
-  std::int32_t lastReadType() const { return last_read_type_; }
-  std::int32_t lastReadDest() const { return last_read_dest_; }
-
   // --- Primitives ---
   template <class T>
   void put(T value) {

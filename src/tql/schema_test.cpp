@@ -10,15 +10,11 @@ namespace {
 
 constexpr std::uint32_t kMinusOne = static_cast<std::uint32_t>(-1);
 
-TEST(SchemaClass, NamesAtTheEdgesOfTheTable) {
+TEST(SchemaClass, EdgesOfTheTableAndNumbersWithoutAName) {
   EXPECT_EQ(className(0), "NodeInfoGroup");
-  EXPECT_EQ(className(13), ".");
   EXPECT_EQ(className(77), "CandidateNode");
   EXPECT_EQ(className(79), "MultiCheck");
   EXPECT_EQ(className(kClassCount - 1), "GraphicalViewNode");
-}
-
-TEST(SchemaClass, NumbersWithoutANamePrintBracketed) {
   EXPECT_EQ(className(78), "<unknown class: 78>");
   EXPECT_EQ(className(kClassCount), "<unknown class: 95>");
   EXPECT_EQ(className(kMinusOne), "<unknown class: -1>");
@@ -97,17 +93,6 @@ TEST(SchemaLookup, UnknownNamesDoNotResolve) {
   }
   EXPECT_EQ(findClassNumber("domain"), std::nullopt);
   EXPECT_EQ(findClassNumber("status"), std::nullopt);
-}
-
-TEST(SchemaConstants, AgreeWithTheNames) {
-  EXPECT_EQ(className(cls::Domain), "Domain");
-  EXPECT_EQ(className(cls::CheckAccumulation), "CheckAccumulation");
-  EXPECT_EQ(className(cls::UnexpectedEvent), "UnexpectedEvent");
-  EXPECT_EQ(propertyName(prop::dependsOn), "dependsOn");
-  EXPECT_EQ(propertyName(prop::stationLocale), "stationLocale");
-  EXPECT_EQ(propertyName(prop::gid), "gid");
-  EXPECT_EQ(propertyName(prop::status), "status");
-  static_assert(cls::Node == 4 && prop::warn == 209 && prop::acknowledgeAlerts == 536);
 }
 
 TEST(SchemaDeathTest, StateSlotOutOfRange) {
