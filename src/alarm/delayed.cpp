@@ -21,7 +21,7 @@ constexpr int kMaxPasses = 3;
 void collectDependents(std::set<tql::id_t>& reconsider) {
   while (!keepers::count_queue.empty()) {
     const tql::id_t changed = keepers::count_queue.extract(keepers::count_queue.begin()).value();
-    HX_LOG_DEBUG(kDebugLevel, "Counts for " + changed.toString() + " has changed");
+    HX_LOG_DEBUG(meter::kAlarmDebug, "Counts for " + changed.toString() + " has changed");
     // The dependents are found by id, also when the changed object's keeper
     // is gone: a deleted dependency withdrew its counts, and whoever it
     // explained must look again.
@@ -42,7 +42,7 @@ void reconsiderStatuses(const std::set<tql::id_t>& ids) {
   for (const tql::id_t& id : ids) {
     keepers::ScoreKeeper* keeper = keepers::findKeeper(keepers::scoreKeepers, id);
     if (keeper == nullptr) continue;
-    HX_LOG_DEBUG(kDebugLevel, "  Reconsidering status for " + id.toString());
+    HX_LOG_DEBUG(meter::kAlarmDebug, "  Reconsidering status for " + id.toString());
     keeper->setCurStatus(keeper->curStatus());
   }
 }
@@ -72,9 +72,9 @@ void processTouched() {
   const auto owners = std::move(keepers::touched);
   keepers::touched.clear();
   for (keepers::EventTrackerOwner* owner : owners) {
-    HX_LOG_DEBUG(kDebugLevel, "ETO processing touched");
+    HX_LOG_DEBUG(meter::kAlarmDebug, "ETO processing touched");
     owner->process();
-    HX_LOG_DEBUG(kDebugLevel, "ETO done processing touched");
+    HX_LOG_DEBUG(meter::kAlarmDebug, "ETO done processing touched");
   }
 }
 

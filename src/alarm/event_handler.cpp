@@ -109,7 +109,7 @@ void handleSelectReply(event& ev) {
     if (!data.details.empty()) text += ", " + data.details.front().second;
     throw error::EFatal(text + ")");
   }
-  HX_LOG_DEBUG(kDebugLevel, "Got new subscription update");
+  HX_LOG_DEBUG(meter::kAlarmDebug, "Got new subscription update");
   alarmSubscriber().handleSelect(reply->data);
   replayRemembered(true);
 }
@@ -125,7 +125,7 @@ void handleExit(childqueue& queue) {
 }  // namespace
 
 void handleEvent(event& ev, childqueue& queue) {
-  HX_LOG_DEBUG(kDebugLevel,
+  HX_LOG_DEBUG(meter::kAlarmDebug,
                "Processing event: " + eventName(ev.type) + " from " + queueName(ev.dest));
   if (handleMetricEvent(ev)) return;
   // Replies to requests whose outcome does not matter (expired downtime
@@ -146,7 +146,7 @@ void handleEvent(event& ev, childqueue& queue) {
       alarmSubscriber().handleDeletePatch(payload<RETURN_TQL_SELECT_DELETE_PATCH>(ev));
       return;
     case IMMEDIATE_STATE:
-      HX_LOG_DEBUG(kDebugLevel, "immediate state received from dbms");
+      HX_LOG_DEBUG(meter::kAlarmDebug, "immediate state received from dbms");
       applyState(payload<IMMEDIATE_STATE>(ev));
       return;
     case IMMEDIATE_STATES:

@@ -80,7 +80,7 @@ void subscribe(childqueue& queue) {
 // arms the next boundary in the next turn, after this reset.
 void boundaryDue(keepers::BoundaryRecord& record) {
   const tql::id_t owner = record.owner().ownerId();
-  HX_LOG_DEBUG(kDebugLevel, "Got boundary timeout for owner id " + owner.toString());
+  HX_LOG_DEBUG(meter::kAlarmDebug, "Got boundary timeout for owner id " + owner.toString());
   if (keepers::CountKeeper* keeper = keepers::findKeeper(keepers::countKeepers, owner)) {
     keeper->boundaryReached();
   } else if (keepers::PlanKeeper* plan = keepers::findKeeper(keepers::planKeepers, owner)) {
@@ -100,9 +100,9 @@ class MainLoop {
   void run() {
     bool exitRequested = false;
     while (!exitRequested) {
-      HX_LOG_DEBUG(kDebugLevel, "Will process delayed...");
+      HX_LOG_DEBUG(meter::kAlarmDebug, "Will process delayed...");
       perform_delayed_computations();
-      HX_LOG_DEBUG(kDebugLevel, "Done processing delayed...");
+      HX_LOG_DEBUG(meter::kAlarmDebug, "Done processing delayed...");
       if (shuttingDown) {
         keepers::notify_queue.clear();
       } else {

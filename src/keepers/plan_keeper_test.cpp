@@ -414,7 +414,7 @@ TEST_F(PlanKeeperTest, CommentIsTakenOnlyWhenThePlanEntersForce) {
 TEST_F(PlanKeeperTest, DebugLinesNameThePlanAndItsTarget) {
   const std::int32_t start = jan(1, 10);
   clock.set(usec_time(start));
-  meter::setLogMask(32);
+  meter::setLogMask(meter::kAlarmDebug);
   select(with(testing::domain(kRoot), with(testing::node(kNode, quietNode()),
                                            with(plan(kPlan), unexpected({7, 1}, start + 1)))));
   turn();

@@ -393,7 +393,7 @@ TEST_F(CheckTest, MissingRequiredPropertyFailsTheUpdate) {
 TEST_F(CheckTest, DebugLinesTellTheStoryOfAStateChange) {
   build(CheckSpec{});
   testing::RecordingLog log;
-  meter::setLogMask(32);
+  meter::setLogMask(meter::kAlarmDebug);
   check().setCurState(kStateWarn);
   meter::setLogMask(0);
   EXPECT_THAT(log.lines,
