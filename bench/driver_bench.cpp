@@ -25,7 +25,7 @@
 #include "alarm/pipe_connection.h"
 #include "alarm/run.h"
 #include "io/memory_stream.h"
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "tql/property.h"

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "keepers/domain_keeper.h"
+#include "keepers/event_sink.h"
+#include "keepers/run_state.h"
 #include "keepers/score_keeper.h"
-#include "keepers/shared/event_sink.h"
-#include "keepers/shared/registries.h"
 #include "meter/log.h"
 #include "queues/dbms.h"
 #include "tql/schema.h"

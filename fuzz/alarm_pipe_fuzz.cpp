@@ -42,7 +42,7 @@
 #include "error/exception.h"
 #include "io/exceptions.h"
 #include "io/memory_stream.h"
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "time/usec_time.h"

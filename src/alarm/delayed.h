@@ -16,7 +16,7 @@
 #include <set>
 
 #include "keepers/count_keeper.h"
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 #include "queues/childqueue.h"
 #include "queues/devent.h"
 #include "time/usec_time.h"

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "io/memory_stream.h"
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "tql/subscription/incremental_subscriber.h"

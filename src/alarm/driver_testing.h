@@ -25,7 +25,7 @@
 #include "alarm/run.h"
 #include "io/exceptions.h"
 #include "io/memory_stream.h"
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 #include "keepers/testing.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"

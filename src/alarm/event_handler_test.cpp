@@ -8,7 +8,7 @@
 #include "alarm/subscription.h"
 #include "error/exception.h"
 #include "io/memory_stream.h"
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 #include "queues/devent.h"
 
 namespace halarm {

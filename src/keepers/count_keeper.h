@@ -23,7 +23,7 @@
 #include <memory>
 #include <string>
 
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 #include "tql/id.h"
 #include "tql/property.h"
 #include "tql/subscription/incremental_subscriber.h"

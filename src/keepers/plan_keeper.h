@@ -23,8 +23,8 @@
 #include <string>
 
 #include "keepers/count_keeper.h"
-#include "keepers/shared/event_tracker.h"
-#include "keepers/shared/registries.h"
+#include "keepers/event_tracker.h"
+#include "keepers/run_state.h"
 #include "time/usec_time.h"
 #include "tql/subscription/incremental_subscriber.h"
 

@@ -19,8 +19,8 @@
 #include <string>
 
 #include "keepers/count_keeper.h"
-#include "keepers/shared/event_sink.h"
-#include "keepers/shared/event_tracker.h"
+#include "keepers/event_sink.h"
+#include "keepers/event_tracker.h"
 #include "keepers/status.h"
 #include "time/usec_time.h"
 

@@ -15,10 +15,10 @@
 
 #include "keepers/count_keeper.h"
 #include "keepers/domain_keeper.h"
+#include "keepers/event_sink.h"
 #include "keepers/node_score_keeper.h"
+#include "keepers/run_state.h"
 #include "keepers/score_keeper.h"
-#include "keepers/shared/event_sink.h"
-#include "keepers/shared/registries.h"
 #include "meter/log.h"
 #include "meter/process_metrics.h"
 #include "queues/alarms.h"

@@ -11,7 +11,7 @@
 #include <map>
 #include <set>
 
-#include "keepers/shared/node_pool.h"
+#include "keepers/node_pool.h"
 #include "time/usec_time.h"
 #include "tql/id.h"
 

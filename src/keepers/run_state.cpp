@@ -1,4 +1,4 @@
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 
 #include <string>
 

@@ -1,11 +1,11 @@
-#include "keepers/shared/event_tracker.h"
+#include "keepers/event_tracker.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 #include "meter/log.h"
 
 namespace keepers {

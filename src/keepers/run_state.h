@@ -22,8 +22,8 @@
 #include <map>
 #include <set>
 
-#include "keepers/shared/event_tracker.h"
-#include "keepers/shared/node_pool.h"
+#include "keepers/event_tracker.h"
+#include "keepers/node_pool.h"
 #include "tql/id.h"
 
 namespace keepers {
