@@ -164,7 +164,7 @@ class Discard final : public io::OStream {
 
 // One whole run over the stream; seconds.
 double runOver(const std::vector<std::uint8_t>& bytes) {
-  keepers::resetSharedStateForTesting();
+  keepers::resetRun();
   io::MemoryPipe input;
   input.deliver(bytes.data(), bytes.size());
   input.closeWriter();

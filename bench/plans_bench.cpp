@@ -180,7 +180,7 @@ struct Mirror {
   }
   ~Mirror() {
     subscriber.deleteTree();
-    keepers::resetSharedStateForTesting();
+    keepers::resetRun();
   }
 
   std::uint32_t nodes;

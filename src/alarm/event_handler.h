@@ -16,8 +16,4 @@ namespace halarm {
 // errors::remote_error and error::ESystemError.
 void handleEvent(queues::event& ev, queues::childqueue& queue);
 
-// Applies the remembered events whose object now has a keeper. With
-// `final`, the rest are logged and dropped.
-void replayRemembered(bool final);
-
 }  // namespace halarm

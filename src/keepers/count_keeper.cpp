@@ -19,7 +19,6 @@ struct CountKeeper::Links {
 namespace {
 
 const IdSet kNoIds;
-const std::map<std::uint32_t, tql::id_t> kNoGids;
 
 // Adds a signed delta to an unsigned counter; a counter that wraps is a
 // bookkeeping error. Reports whether the counter crossed zero.
@@ -88,13 +87,9 @@ const std::string& CountKeeper::downtimeComment() const {
 }
 
 const IdSet& CountKeeper::dependencies() const { return links_ ? links_->dependencies : kNoIds; }
-const IdSet& CountKeeper::dependents() const { return dependentsOf(id_); }
 const IdSet& CountKeeper::statusSources() const { return links_ ? links_->statusSources : kNoIds; }
 const IdSet& CountKeeper::statusWatchers() const {
   return links_ ? links_->statusWatchers : kNoIds;
-}
-const std::map<std::uint32_t, tql::id_t>& CountKeeper::gidMap() const {
-  return links_ ? links_->gidMap : kNoGids;
 }
 
 template <class F>

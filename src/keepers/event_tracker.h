@@ -62,7 +62,6 @@ class BoundaryRecord {
 
   EventTrackerOwner& owner() const { return *owner_; }
   htime::usec_time time() const { return time_; }
-  bool scheduled() const { return time_ != htime::never; }
 
  private:
   friend void reschedule(BoundaryRecord& record, htime::usec_time at);

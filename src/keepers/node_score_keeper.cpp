@@ -95,10 +95,6 @@ void NodeScoreKeeper::resetAllScores(const tql::id_t& user, const std::string& c
   forEachCheckOf(*this, *this, [&](ScoreKeeper& k) { k.resetScore(user, comment); });
 }
 
-std::string NodeScoreKeeper::describe() const {
-  return ScoreKeeper::describe() + ", " + std::to_string(last_checkin_);
-}
-
 tql::IncrementalSubscriber::ObjectPtr NodeScoreKeeper::createChild(tql::object_ptr node) {
   switch (node->class_) {
     case tql::cls::Check:

@@ -21,13 +21,6 @@ namespace keepers {
 namespace {
 
 std::string signedText(std::uint32_t v) { return std::to_string(static_cast<std::int32_t>(v)); }
-std::string low32Text(std::int64_t v) { return std::to_string(static_cast<std::uint32_t>(v)); }
-std::string timeText(htime::usec_time t) {
-  std::string text = low32Text(t.sec);
-  text += '.';
-  text += low32Text(t.usec);
-  return text;
-}
 
 }  // namespace
 
@@ -332,26 +325,6 @@ void ScoreKeeper::submitStatus() {
                                        " status " + std::string(statusName(dbms_)));
   sink_->send(queues::devent_t<queues::SET_STATUS>(
       queues::QUEUE_DBMS, 0, alarms::Set_Status_Data{id(), dbms_, entered_.warn, entered_.alert}));
-}
-
-std::string ScoreKeeper::describe() const {
-  const std::string fields[] = {signedText(state_),
-                                std::to_string(score_),
-                                std::to_string(saved_score_),
-                                timeText(last_accumulation_),
-                                signedText(cur_),
-                                signedText(sticky_),
-                                signedText(dbms_),
-                                low32Text(entered_.warn),
-                                low32Text(entered_.alert),
-                                timeText(uninitialized_since_)};
-  std::string text = "(";
-  for (const std::string& field : fields) {
-    if (text.size() > 1) text += ", ";
-    text += field;
-  }
-  text += ")";
-  return text;
 }
 
 // --- CheckScoreKeeper ---
