@@ -25,7 +25,7 @@
 #include "alarm/pipe_connection.h"
 #include "alarm/run.h"
 #include "io/memory_stream.h"
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "tql/property.h"
@@ -164,7 +164,7 @@ class Discard final : public io::OStream {
 
 // One whole run over the stream; seconds.
 double runOver(const std::vector<std::uint8_t>& bytes) {
-  keepers::resetSharedStateForTesting();
+  keepers::resetRun();
   io::MemoryPipe input;
   input.deliver(bytes.data(), bytes.size());
   input.closeWriter();

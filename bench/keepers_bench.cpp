@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "keepers/domain_keeper.h"
+#include "keepers/event_sink.h"
+#include "keepers/run_state.h"
 #include "keepers/score_keeper.h"
-#include "keepers/shared/event_sink.h"
-#include "keepers/shared/registries.h"
 #include "meter/log.h"
 #include "queues/dbms.h"
 #include "tql/schema.h"
@@ -173,7 +173,7 @@ struct Mirror {
   }
   ~Mirror() {
     subscriber.deleteTree();
-    keepers::resetSharedStateForTesting();
+    keepers::resetRun();
   }
 
   NullSink sink;
@@ -199,7 +199,7 @@ void BM_Build(benchmark::State& state) {
     state.counters["total_per_check"] = static_cast<double>(total) / checks;
     state.counters["check_keeper_sizeof"] = sizeof(keepers::CheckScoreKeeper);
     subscriber.deleteTree();
-    keepers::resetSharedStateForTesting();
+    keepers::resetRun();
 
     // The same tree mirrored by plain subscription objects: what the
     // subscription costs without keepers.

@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "keepers/domain_keeper.h"
+#include "keepers/event_sink.h"
 #include "keepers/plan_keeper.h"
+#include "keepers/run_state.h"
 #include "keepers/score_keeper.h"
-#include "keepers/shared/event_sink.h"
-#include "keepers/shared/registries.h"
 #include "meter/log.h"
 #include "queues/dbms.h"
 #include "testkit/timezone.h"
@@ -180,7 +180,7 @@ struct Mirror {
   }
   ~Mirror() {
     subscriber.deleteTree();
-    keepers::resetSharedStateForTesting();
+    keepers::resetRun();
   }
 
   std::uint32_t nodes;

@@ -42,7 +42,7 @@
 #include "error/exception.h"
 #include "io/exceptions.h"
 #include "io/memory_stream.h"
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "time/usec_time.h"
@@ -331,7 +331,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     now += htime::usec_time(0, 100000);
     return now;
   });
-  keepers::resetSharedStateForTesting();
+  keepers::resetRun();
 
   io::MemoryPipe input;
   input.deliver(accepted->data(), accepted->size());
@@ -352,6 +352,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (code != 0 && code != 1) std::abort();
 
   htime::setClockForTesting({});
-  keepers::resetSharedStateForTesting();
+  keepers::resetRun();
   return 0;
 }

@@ -6,7 +6,9 @@
 #include <memory>
 
 namespace halarm {
+namespace {
 
+// The readable C++ name of a type.
 std::string typeName(const std::type_info& type) {
   int status = 0;
   const std::unique_ptr<char, decltype(&std::free)> name(
@@ -14,10 +16,11 @@ std::string typeName(const std::type_info& type) {
   return status == 0 && name != nullptr ? std::string(name.get()) : std::string(type.name());
 }
 
-void checkedCastFailed(const std::type_info* actual, const std::type_info& target) {
-  error::assertionFailed("checked_cast failed, " +
-                         (actual != nullptr ? typeName(*actual) : std::string("(null)")) +
-                         " should have been " + typeName(target));
+}  // namespace
+
+void checkedCastFailed(const std::type_info& actual, const std::type_info& target) {
+  error::assertionFailed("checked_cast failed, " + typeName(actual) + " should have been " +
+                         typeName(target));
 }
 
 }  // namespace halarm

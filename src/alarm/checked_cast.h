@@ -5,9 +5,8 @@
 //   const auto& state = checked_cast<const queues::devent_t<queues::IMMEDIATE_STATE>&>(ev);
 //
 // A failure stops the process with "checked_cast failed, " + the run-time
-// class of the object ("(null)" for none) + " should have been " + the
-// target class, both as C++ names.
-#include <string>
+// class of the object + " should have been " + the target class, both as
+// C++ names.
 #include <type_traits>
 #include <typeinfo>
 
@@ -15,26 +14,13 @@
 
 namespace halarm {
 
-// The readable C++ name of a type.
-std::string typeName(const std::type_info& type);
+[[noreturn]] void checkedCastFailed(const std::type_info& actual, const std::type_info& target);
 
-[[noreturn]] void checkedCastFailed(const std::type_info* actual, const std::type_info& target);
-
-// Pointer form: a null pointer fails too.
-template <class To, class From>
-requires std::is_pointer_v<To> To checked_cast(From* from) {
-  if (from == nullptr) checkedCastFailed(nullptr, typeid(std::remove_pointer_t<To>));
-  To to = dynamic_cast<To>(from);
-  if (to == nullptr) checkedCastFailed(&typeid(*from), typeid(std::remove_pointer_t<To>));
-  return to;
-}
-
-// Reference form.
 template <class To, class From>
 requires std::is_reference_v<To> To checked_cast(From& from) {
   using Target = std::remove_reference_t<To>;
   auto* to = dynamic_cast<Target*>(&from);
-  if (to == nullptr) checkedCastFailed(&typeid(from), typeid(Target));
+  if (to == nullptr) checkedCastFailed(typeid(from), typeid(Target));
   return *to;
 }
 

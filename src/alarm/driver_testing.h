@@ -25,21 +25,21 @@
 #include "alarm/run.h"
 #include "io/exceptions.h"
 #include "io/memory_stream.h"
-#include "keepers/shared/registries.h"
-#include "keepers/testing.h"
+#include "keepers/run_state.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "queues/messenger.h"
 #include "testkit/events.h"
+#include "testkit/tree.h"
 #include "time/fake_clock.h"
 
 namespace halarm::testing {
 
-using keepers::testing::with;
 using queues::event_data_t;
 using queues::event_t;
 using queues::EventPtr;
 using queues::queue_t;
+using testkit::with;
 using tql::id_t;
 using tql::object_ptr;
 
@@ -228,8 +228,8 @@ class DriverTest : public ::testing::Test {
  protected:
   static constexpr std::int32_t kStart = 1700000000;
 
-  DriverTest() { keepers::resetSharedStateForTesting(); }
-  ~DriverTest() override { keepers::resetSharedStateForTesting(); }
+  DriverTest() { keepers::resetRun(); }
+  ~DriverTest() override { keepers::resetRun(); }
 
   // --- The script ---
   void send(queue_t from, const queues::event& ev) {
@@ -266,7 +266,7 @@ class DriverTest : public ::testing::Test {
     data.id = target->id;
     object_ptr chain = std::move(target);
     for (auto it = path.rbegin(); it != path.rend(); ++it)
-      chain = with(keepers::testing::object(0, *it), std::move(chain));
+      chain = with(testkit::object(0, *it), std::move(chain));
     data.patch = std::move(chain);
     send<queues::RETURN_TQL_SELECT_PATCH>(queues::QUEUE_DBMS, kSelectUid, std::move(data));
   }

@@ -3,13 +3,12 @@
 #include <string>
 
 #include "alarm/checked_cast.h"
-#include "alarm/state.h"
 #include "alarm/subscription.h"
 #include "error/check.h"
 #include "error/exception.h"
 #include "keepers/node_score_keeper.h"
+#include "keepers/run_state.h"
 #include "keepers/score_keeper.h"
-#include "keepers/shared/registries.h"
 #include "meter/log.h"
 #include "queues/devent.h"
 #include "queues/metering.h"
@@ -43,7 +42,7 @@ void applyState(const alarms::Immediate_State_Data& data) {
     keeper->setCurState(static_cast<std::uint32_t>(data.state));
     return;
   }
-  remembered_states.insert_or_assign(data.id, data.state);
+  keepers::remembered_states.insert_or_assign(data.id, data.state);
 }
 
 void handleCheckin(const alarms::Checkin_Data& data) {
@@ -51,7 +50,7 @@ void handleCheckin(const alarms::Checkin_Data& data) {
     checkin(*keeper, data.checkin_time);
     return;
   }
-  remembered_checkins.insert_or_assign(data.id, data.checkin_time);
+  keepers::remembered_checkins.insert_or_assign(data.id, data.checkin_time);
 }
 
 void handleAcknowledge(const alarms::Acknowledge_Alert_Data& data) {
@@ -60,7 +59,7 @@ void handleAcknowledge(const alarms::Acknowledge_Alert_Data& data) {
     return;
   }
   // The first acknowledgement of an object stays.
-  remembered_acknowledges.try_emplace(data.object, data.user, data.comment);
+  keepers::remembered_acknowledges.try_emplace(data.object, data.user, data.comment);
 }
 
 void handleReset(const alarms::Reset_Score_Data& data) {
@@ -98,10 +97,26 @@ void dropRemembered(Table& table, const char* what) {
   table.clear();
 }
 
+// Applies the remembered events whose object now has a keeper; the rest
+// are logged and dropped.
+void replayRemembered() {
+  applyWhereKept(keepers::remembered_states, [](keepers::ScoreKeeper& keeper, std::int32_t state) {
+    keeper.setCurState(static_cast<std::uint32_t>(state));
+  });
+  applyWhereKept(keepers::remembered_acknowledges,
+                 [](keepers::ScoreKeeper& keeper, const auto& ack) {
+                   keeper.acknowledgeAlert(ack.first, ack.second);
+                 });
+  applyWhereKept(keepers::remembered_checkins, checkin);
+  dropRemembered(keepers::remembered_states, "notification");
+  dropRemembered(keepers::remembered_acknowledges, "acknowledge");
+  dropRemembered(keepers::remembered_checkins, "checkin");
+}
+
 void handleSelectReply(event& ev) {
   auto* reply = dynamic_cast<devent_t<RETURN_TQL_SELECT>*>(&ev);
   HX_CHECK(reply != nullptr, "Dynamic cast failed");
-  if (reply->inresponse != subscriptionUid)
+  if (reply->inresponse != keepers::subscriptionUid)
     throw error::EFatal("Alarm got unsolicited select reply");
   const dbms::Return_Tql_Select_Data& data = reply->data;
   if (data.status != 0) {
@@ -109,23 +124,23 @@ void handleSelectReply(event& ev) {
     if (!data.details.empty()) text += ", " + data.details.front().second;
     throw error::EFatal(text + ")");
   }
-  HX_LOG_DEBUG(kDebugLevel, "Got new subscription update");
+  HX_LOG_DEBUG(meter::kAlarmDebug, "Got new subscription update");
   alarmSubscriber().handleSelect(reply->data);
-  replayRemembered(true);
+  replayRemembered();
 }
 
 void handleExit(childqueue& queue) {
   meter::log("Initiating shutdown", 0);
-  shuttingDown = true;
+  keepers::shuttingDown = true;
   // Whatever the DBMS answers, the subscription is over for this process.
-  (void)forgetSubscription(subscriptionUid);
+  (void)forgetSubscription(keepers::subscriptionUid);
   queue.shutdown();
 }
 
 }  // namespace
 
 void handleEvent(event& ev, childqueue& queue) {
-  HX_LOG_DEBUG(kDebugLevel,
+  HX_LOG_DEBUG(meter::kAlarmDebug,
                "Processing event: " + eventName(ev.type) + " from " + queueName(ev.dest));
   if (handleMetricEvent(ev)) return;
   // Replies to requests whose outcome does not matter (expired downtime
@@ -146,7 +161,7 @@ void handleEvent(event& ev, childqueue& queue) {
       alarmSubscriber().handleDeletePatch(payload<RETURN_TQL_SELECT_DELETE_PATCH>(ev));
       return;
     case IMMEDIATE_STATE:
-      HX_LOG_DEBUG(kDebugLevel, "immediate state received from dbms");
+      HX_LOG_DEBUG(meter::kAlarmDebug, "immediate state received from dbms");
       applyState(payload<IMMEDIATE_STATE>(ev));
       return;
     case IMMEDIATE_STATES:
@@ -166,20 +181,6 @@ void handleEvent(event& ev, childqueue& queue) {
       throw error::EFatal("Alarm got unexpected event " + eventName(ev.type) +
                           " inside BROADCAST_WRITE");
   }
-}
-
-void replayRemembered(bool final) {
-  applyWhereKept(remembered_states, [](keepers::ScoreKeeper& keeper, std::int32_t state) {
-    keeper.setCurState(static_cast<std::uint32_t>(state));
-  });
-  applyWhereKept(remembered_acknowledges, [](keepers::ScoreKeeper& keeper, const auto& ack) {
-    keeper.acknowledgeAlert(ack.first, ack.second);
-  });
-  applyWhereKept(remembered_checkins, checkin);
-  if (!final) return;
-  dropRemembered(remembered_states, "notification");
-  dropRemembered(remembered_acknowledges, "acknowledge");
-  dropRemembered(remembered_checkins, "checkin");
 }
 
 }  // namespace halarm

@@ -10,17 +10,10 @@
 
 namespace halarm {
 
-// Debug lines of the alarm driver and the keepers carry this level bit.
-inline constexpr std::uint32_t kDebugLevel = 32;
-
 // Handles one received event; the caller keeps it. Throws error::EFatal for
 // an unexpected event, a select reply that is not ours or reports an error,
 // and an object tree the keepers refuse; the shutdown's dialog can throw
 // errors::remote_error and error::ESystemError.
 void handleEvent(queues::event& ev, queues::childqueue& queue);
-
-// Applies the remembered events whose object now has a keeper. With
-// `final`, the rest are logged and dropped.
-void replayRemembered(bool final);
 
 }  // namespace halarm

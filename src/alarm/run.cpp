@@ -4,17 +4,15 @@
 #include <string>
 #include <utility>
 
-#include "alarm/delayed.h"
 #include "alarm/event_handler.h"
-#include "alarm/state.h"
 #include "alarm/subscription.h"
 #include "error/check.h"
 #include "error/exception.h"
 #include "io/timer.h"
-#include "keepers/count_keeper.h"
-#include "keepers/plan_keeper.h"
-#include "keepers/shared/event_tracker.h"
-#include "keepers/shared/registries.h"
+#include "keepers/event_sink.h"
+#include "keepers/event_tracker.h"
+#include "keepers/run_state.h"
+#include "keepers/turn.h"
 #include "meter/log.h"
 #include "os/poll.h"
 #include "queues/devent.h"
@@ -26,32 +24,29 @@ namespace {
 
 using namespace queues;
 
-// What a run changes in process-wide state beyond the driver's own, undone
-// when it ends however it ends: the mirror and its keepers go, and the log
-// settings taken from the configuration are put back, so that the keepers'
-// last debug lines are not sent anywhere.
-class MirrorScope {
+// What a run changes in process-wide state, undone when it ends however it
+// ends: the run state starts empty and is emptied again once the mirror and
+// its keepers are gone, and the log settings taken from the configuration
+// are put back, so that the keepers' last debug lines are not sent anywhere.
+class RunScope {
  public:
-  explicit MirrorScope(childqueue& queue)
+  explicit RunScope(childqueue& queue)
       : log_mask_(meter::logMask()), stop_on_log_match_(meter::stopOnLogMatch()) {
     HX_CHECK(keepers::countKeepers.empty() && keepers::planKeepers.empty(),
              "Alarm run started with keepers left from an earlier run");
-    // Queues of ids may hold leftovers of an earlier run's teardown.
-    keepers::count_queue.clear();
-    keepers::status_change_queue.clear();
-    keepers::ignoredReplies.clear();
+    keepers::resetRun();
     alarmSubscriber().setQueue(&queue);
   }
-  ~MirrorScope() {
+  ~RunScope() {
     meter::setLogMask(log_mask_);
     meter::setStopOnLogMatch(stop_on_log_match_);
     alarmSubscriber().deleteTree();
     alarmSubscriber().setQueue(nullptr);
-    keepers::count_queue.clear();
-    keepers::status_change_queue.clear();
+    // The teardown queues the ids whose counts it withdrew.
+    keepers::resetRun();
   }
-  MirrorScope(const MirrorScope&) = delete;
-  MirrorScope& operator=(const MirrorScope&) = delete;
+  RunScope(const RunScope&) = delete;
+  RunScope& operator=(const RunScope&) = delete;
 
  private:
   std::uint32_t log_mask_;
@@ -60,33 +55,18 @@ class MirrorScope {
 
 void startUp() {
   meter::log("Alarm logic running", 0);
-  configuration = requestServerConfiguration();
-  meter::setLogMask(static_cast<std::uint32_t>(configuration.log_mask));
-  meter::setStopOnLogMatch(configuration.stop_on_log_match);
+  keepers::configuration = requestServerConfiguration();
+  meter::setLogMask(static_cast<std::uint32_t>(keepers::configuration.log_mask));
+  meter::setStopOnLogMatch(keepers::configuration.stop_on_log_match);
   startMetering();
 }
 
 void subscribe(childqueue& queue) {
-  subscriptionUid = queue.nextUid();
-  queue.send(devent_t<TQL_SELECT>(QUEUE_DBMS, subscriptionUid, subscriptionRequest()));
+  keepers::subscriptionUid = queue.nextUid();
+  queue.send(devent_t<TQL_SELECT>(QUEUE_DBMS, keepers::subscriptionUid, subscriptionRequest()));
   // The siblings this process needs: scheduler, DBMS and alert process.
   queue.send(devent_t<INIT_OK>(QUEUE_MAIN, 0,
                                control::Init_Ok_Data{{QUEUE_SCHD, QUEUE_DBMS, QUEUE_ALRT}}));
-}
-
-// The keeper that owns a boundary is found by its id: a count keeper first,
-// then a plan keeper; an owner found in neither is dropped. The handlers do
-// not reschedule: they mark their keeper touched, and its process step
-// arms the next boundary in the next turn, after this reset.
-void boundaryDue(keepers::BoundaryRecord& record) {
-  const tql::id_t owner = record.owner().ownerId();
-  HX_LOG_DEBUG(kDebugLevel, "Got boundary timeout for owner id " + owner.toString());
-  if (keepers::CountKeeper* keeper = keepers::findKeeper(keepers::countKeepers, owner)) {
-    keeper->boundaryReached();
-  } else if (keepers::PlanKeeper* plan = keepers::findKeeper(keepers::planKeepers, owner)) {
-    plan->planBoundaryReached();
-  }
-  keepers::reschedule(record, htime::never);
 }
 
 class MainLoop {
@@ -100,17 +80,10 @@ class MainLoop {
   void run() {
     bool exitRequested = false;
     while (!exitRequested) {
-      HX_LOG_DEBUG(kDebugLevel, "Will process delayed...");
-      perform_delayed_computations();
-      HX_LOG_DEBUG(kDebugLevel, "Done processing delayed...");
-      if (shuttingDown) {
-        keepers::notify_queue.clear();
-      } else {
-        sendStatusNotifications();
-      }
+      keepers::settle();
       if (keepers::BoundaryRecord* boundary = keepers::first()) {
         if (waitForBoundary(*boundary)) {
-          boundaryDue(*boundary);
+          keepers::dispatchBoundary(*boundary);
           continue;
         }
       }
@@ -120,7 +93,7 @@ class MainLoop {
       } else if (queue_.endOfStream(QUEUE_MAIN)) {
         exitRequested = true;
       }
-      if (!keepers::expiries.empty()) expireSubPlans(htime::now(), queue_);
+      if (!keepers::expiries.empty()) keepers::expireSubPlans(htime::now(), sink_);
     }
   }
 
@@ -128,7 +101,7 @@ class MainLoop {
   // Waits for input or the boundary; true when the boundary came due.
   // While shutting down, boundaries stay scheduled but never come due.
   bool waitForBoundary(const keepers::BoundaryRecord& boundary) {
-    if (shuttingDown) {
+    if (keepers::shuttingDown) {
       timer_.setDeadline(htime::never);
     } else {
       timer_.setDeadline(boundary.time());
@@ -155,21 +128,21 @@ class MainLoop {
   }
 
   childqueue& queue_;
+  keepers::QueueSink<childqueue> sink_{queue_};
   io::Selector<int> selector_;
   io::Timer timer_{htime::never};
 };
 
 void runProcess(const ConnectFunction& connect, const RunOptions& options) {
-  resetDriverState();
   const ConnectionPtr connection = connect();
   childqueue& queue = connection->queue();
-  MirrorScope mirror(queue);
+  RunScope scope(queue);
   CurrentQueueScope current(queue);
   startUp();
   MainLoop loop(queue, options.wait);
   subscribe(queue);
   loop.run();
-  connection->completeShutdown(shuttingDown);
+  connection->completeShutdown(keepers::shuttingDown);
 }
 
 void writeStandardError(std::string_view line) {

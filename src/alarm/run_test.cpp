@@ -16,7 +16,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
-using namespace keepers::testing;
+using namespace testkit;
 using namespace queues;
 
 const id_t kRoot{0, 1};
@@ -88,7 +88,7 @@ TEST_F(RunTest, RunsAgainFromAFreshStateInTheSameProcess) {
   EXPECT_TRUE(keepers::boundaries.empty());
 
   sent.clear();
-  keepers::resetSharedStateForTesting();
+  keepers::resetRun();
   start(smallTree());
   ASSERT_EQ(runPipe(), 0);
   EXPECT_THAT(changesOf(kCheck), ElementsAre(Change{kCheck, 0, 10}));
@@ -232,7 +232,7 @@ TEST_F(RunTest, DebugLinesOnlyWithTheDriversBitInTheLogMask) {
   }
 
   sent.clear();
-  keepers::resetSharedStateForTesting();
+  keepers::resetRun();
   start(smallTree(), 2);  // another subsystem's bit
   state(kCheck, 3);
   ASSERT_EQ(runPipe(), 0);

@@ -14,7 +14,7 @@
 // global scope with the C library's alarm() function.
 #include <memory>
 
-#include "keepers/shared/event_sink.h"
+#include "keepers/event_sink.h"
 #include "queues/childqueue.h"
 #include "queues/dbms.h"
 #include "queues/tql_values.h"

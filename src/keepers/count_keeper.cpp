@@ -19,7 +19,6 @@ struct CountKeeper::Links {
 namespace {
 
 const IdSet kNoIds;
-const std::map<std::uint32_t, tql::id_t> kNoGids;
 
 // Adds a signed delta to an unsigned counter; a counter that wraps is a
 // bookkeeping error. Reports whether the counter crossed zero.
@@ -88,13 +87,9 @@ const std::string& CountKeeper::downtimeComment() const {
 }
 
 const IdSet& CountKeeper::dependencies() const { return links_ ? links_->dependencies : kNoIds; }
-const IdSet& CountKeeper::dependents() const { return dependentsOf(id_); }
 const IdSet& CountKeeper::statusSources() const { return links_ ? links_->statusSources : kNoIds; }
 const IdSet& CountKeeper::statusWatchers() const {
   return links_ ? links_->statusWatchers : kNoIds;
-}
-const std::map<std::uint32_t, tql::id_t>& CountKeeper::gidMap() const {
-  return links_ ? links_->gidMap : kNoGids;
 }
 
 template <class F>
@@ -115,16 +110,17 @@ void CountKeeper::propagate(std::int32_t dUnknown, std::int32_t dWarn, std::int3
         (unknownCrossed && k->alert_ == 0 && k->warn_ == 0)) {
       count_queue.insert(k->id_);
     }
-    HX_LOG_DEBUG(32, "Updated counts for " + k->id_.toString() + " becoming (" +
-                         std::to_string(k->unknown_) + ", " + std::to_string(k->warn_) + ", " +
-                         std::to_string(k->alert_) + ")");
+    HX_LOG_DEBUG(meter::kAlarmDebug, "Updated counts for " + k->id_.toString() + " becoming (" +
+                                         std::to_string(k->unknown_) + ", " +
+                                         std::to_string(k->warn_) + ", " +
+                                         std::to_string(k->alert_) + ")");
   }
 }
 
 void CountKeeper::adjust(bool dec, const std::string& comment) {
-  HX_LOG_DEBUG(32, "CountKeeper::adjust[" + id_.toString() + "] from " +
-                       std::to_string(static_cast<std::int32_t>(plan_down_count_)) +
-                       (dec ? " dec" : " inc"));
+  HX_LOG_DEBUG(meter::kAlarmDebug, "CountKeeper::adjust[" + id_.toString() + "] from " +
+                                       std::to_string(static_cast<std::int32_t>(plan_down_count_)) +
+                                       (dec ? " dec" : " inc"));
   if (!comment.empty() || downtime_comment_ != nullptr) {
     downtime_comment_ = comment.empty() ? nullptr : std::make_unique<std::string>(comment);
   }

@@ -23,7 +23,7 @@
 #include <memory>
 #include <string>
 
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 #include "tql/id.h"
 #include "tql/property.h"
 #include "tql/subscription/incremental_subscriber.h"
@@ -54,14 +54,10 @@ class CountKeeper : public tql::IncrementalSubscriber::Object {
   std::uint32_t alertCount() const { return alert_; }
   std::uint32_t planDownCount() const { return plan_down_count_; }
   const std::string& downtimeComment() const;
-  std::uint32_t locale() const { return locale_; }
 
   const IdSet& dependencies() const;
-  const IdSet& dependents() const;
   const IdSet& statusSources() const;
   const IdSet& statusWatchers() const;
-  // Station number to domain export id, for exports registered here.
-  const std::map<std::uint32_t, tql::id_t>& gidMap() const;
 
   // A downtime starts (dec false) or ends (dec true) on this object: the
   // count moves on this keeper and its whole subtree, children first, and

@@ -21,8 +21,6 @@ class DomainExportScoreKeeper final : public NodeLikeScoreKeeper {
   void update(bool top) override;
   bool writesIncidentLog() const override { return false; }
 
-  std::uint32_t gid() const { return gid_; }
-
  private:
   std::uint32_t gid_ = 0;
 };

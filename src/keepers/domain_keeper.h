@@ -3,7 +3,7 @@
 // of the mirror and every domain below it) and NodeClassNoopKeeper (a node
 // class and everything below it, counted but never scored).
 #include "keepers/count_keeper.h"
-#include "keepers/shared/event_sink.h"
+#include "keepers/event_sink.h"
 
 namespace keepers {
 

@@ -16,8 +16,6 @@ class GroupKeeper final : public CheckParent {
   tql::IncrementalSubscriber::ObjectPtr createChild(tql::object_ptr node) override;
   void update(bool /*top*/) override {}
 
-  NodeScoreKeeper& node() const { return *node_; }
-
  private:
   EventSink* sink_;
   NodeScoreKeeper* node_;  // an ancestor: outlives the group

@@ -45,20 +45,20 @@ htime::usec_time NodeScoreKeeper::expectedCheckinTime() const {
 }
 
 void NodeScoreKeeper::process() {
-  HX_LOG_DEBUG(32, "in NodeScoreeKeeper process");
+  HX_LOG_DEBUG(meter::kAlarmDebug, "in NodeScoreeKeeper process");
   ScoreKeeper::process();
   reschedule(late_record_, active() && !late_ ? expectedCheckinTime() : htime::never);
 }
 
 void NodeScoreKeeper::boundaryReached() {
   const htime::usec_time expected = expectedCheckinTime();
-  HX_LOG_DEBUG(32, std::string("NSK: al=") + (late_ ? "true" : "false") +
-                       ", eCT=" + htime::calendarText(expected.sec));
+  HX_LOG_DEBUG(meter::kAlarmDebug, std::string("NSK: al=") + (late_ ? "true" : "false") +
+                                       ", eCT=" + htime::calendarText(expected.sec));
   if (!late_ && !TimeOrder{}(htime::now(), expected)) {
     sink().send(queues::devent_t<queues::LATE_CHECKIN>(queues::QUEUE_DBMS, 0,
                                                        dbms::Late_Checkin_Data{id()}));
     late_ = true;
-    HX_LOG_DEBUG(32, "Told DBMS node is late");
+    HX_LOG_DEBUG(meter::kAlarmDebug, "Told DBMS node is late");
   }
   freeze();
   unfreeze();
@@ -93,10 +93,6 @@ void NodeScoreKeeper::resetAllScores(const tql::id_t& user, const std::string& c
   // The checks that take their levels from this node are exactly the score
   // keepers of its subtree: walking it costs the node's size, not the tree's.
   forEachCheckOf(*this, *this, [&](ScoreKeeper& k) { k.resetScore(user, comment); });
-}
-
-std::string NodeScoreKeeper::describe() const {
-  return ScoreKeeper::describe() + ", " + std::to_string(last_checkin_);
 }
 
 tql::IncrementalSubscriber::ObjectPtr NodeScoreKeeper::createChild(tql::object_ptr node) {

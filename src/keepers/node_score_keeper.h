@@ -28,22 +28,16 @@ class NodeScoreKeeper final : public NodeLikeScoreKeeper {
   void resetAllScores(const tql::id_t& user, const std::string& comment) override;
   NodeScoreKeeper* asNode() override { return this; }
   std::string label() const override { return "Checkin"; }
-  // The score keeper's text + ", " + the last check-in.
-  std::string describe() const override;
 
   // The node checked in at `time` (seconds since the epoch): its check-in
   // state is good and the wait for the next check-in starts.
   void checkin(std::int64_t time) override;
+
+ private:
   // When the node will count as late: from the last check-in (from now while
   // there was none) 2.5 periods plus 30 seconds.
   htime::usec_time expectedCheckinTime() const;
 
-  bool late() const { return late_; }
-  std::int64_t lastCheckin() const { return last_checkin_; }
-  std::uint32_t checkinFrequency() const { return frequency_; }
-  const BoundaryRecord& lateRecord() const { return late_record_; }
-
- private:
   BoundaryRecord late_record_{*this};
   std::int64_t last_checkin_ = 0;
   std::uint32_t frequency_ = 0;

@@ -97,7 +97,7 @@ void PlanKeeper::evaluate() {
 }
 
 void PlanKeeper::process() {
-  HX_LOG_DEBUG(32, "in PlanKeeper process");
+  HX_LOG_DEBUG(meter::kAlarmDebug, "in PlanKeeper process");
   const PlanIntervals now = get_plan_intervals(object.get());
   // When the answer changed since this turn's evaluation (the clock passed
   // a window's edge in between), the next change it names is past the one
@@ -106,7 +106,7 @@ void PlanKeeper::process() {
 }
 
 void PlanKeeper::adjust(bool inForce) {
-  HX_LOG_DEBUG(32, "PlanKeeper::adjust[" + id_.toString() + "]");
+  HX_LOG_DEBUG(meter::kAlarmDebug, "PlanKeeper::adjust[" + id_.toString() + "]");
   target_->adjust(!inForce, comment_);
 }
 

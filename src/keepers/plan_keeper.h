@@ -23,8 +23,8 @@
 #include <string>
 
 #include "keepers/count_keeper.h"
-#include "keepers/shared/event_tracker.h"
-#include "keepers/shared/registries.h"
+#include "keepers/event_tracker.h"
+#include "keepers/run_state.h"
 #include "time/usec_time.h"
 #include "tql/subscription/incremental_subscriber.h"
 
@@ -59,12 +59,6 @@ class PlanKeeper final : public tql::IncrementalSubscriber::Object, public Event
   void adjust(bool inForce);
 
   const tql::id_t& id() const { return id_; }
-  CountKeeper& target() const { return *target_; }
-  bool inForce() const { return in_force_; }
-  // The comment of the element that put the plan in force; empty while out
-  // of force.
-  const std::string& comment() const { return comment_; }
-  const BoundaryRecord& boundaryRecord() const { return record_; }
 
  private:
   // Asks the calendar; on a change of the in-force answer takes the comment
@@ -116,10 +110,6 @@ class ExpiringSubPlanKeeper final : public SubPlanKeeper {
 
   // The driver took the entry out of `expiries`.
   void expiryTaken() { scheduled_ = false; }
-
-  bool scheduled() const { return scheduled_; }
-  // The time of the entry; meaningful only while scheduled.
-  htime::usec_time expiryTime() const { return entry_->first; }
 
  private:
   void schedule();

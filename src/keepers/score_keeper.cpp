@@ -21,13 +21,6 @@ namespace keepers {
 namespace {
 
 std::string signedText(std::uint32_t v) { return std::to_string(static_cast<std::int32_t>(v)); }
-std::string low32Text(std::int64_t v) { return std::to_string(static_cast<std::uint32_t>(v)); }
-std::string timeText(htime::usec_time t) {
-  std::string text = low32Text(t.sec);
-  text += '.';
-  text += low32Text(t.usec);
-  return text;
-}
 
 }  // namespace
 
@@ -77,7 +70,7 @@ void ScoreKeeper::accumulate(htime::usec_time now) {
 void ScoreKeeper::unfreeze() {
   HX_CHECK(freeze_depth_ != 0, "ScoreKeeper[" + id().toString() + "] unfrozen while not frozen");
   if (--freeze_depth_ != 0) {
-    HX_LOG_DEBUG(32, "Nothing frozen in unfreeze");
+    HX_LOG_DEBUG(meter::kAlarmDebug, "Nothing frozen in unfreeze");
     return;
   }
   if (no_status_) {
@@ -86,7 +79,7 @@ void ScoreKeeper::unfreeze() {
   }
   deadline_ = htime::never;
   if (!active_) {
-    HX_LOG_DEBUG(32, "Not active");
+    HX_LOG_DEBUG(meter::kAlarmDebug, "Not active");
     setCurStatus(kNoStatus);
     return;
   }
@@ -96,26 +89,27 @@ void ScoreKeeper::unfreeze() {
   const Derivation d = deriveStatus(alert_strategy_, state_, score_, rates_, thresholds(), now);
   next_threshold_ = d.nextThreshold;
   deadline_ = d.deadline;
-  HX_LOG_DEBUG(32, "*Calling setCurStatus");
+  HX_LOG_DEBUG(meter::kAlarmDebug, "*Calling setCurStatus");
   setCurStatusAt(d.status, now);
-  HX_LOG_DEBUG(32, "*Calling touched");
+  HX_LOG_DEBUG(meter::kAlarmDebug, "*Calling touched");
   touch();
 }
 
 void ScoreKeeper::saveOrRestoreScore() {
   // Whatever the score gathers during downtime is dropped when it ends.
   if (planDownCount() > 0 && saved_score_ == -1) {
-    HX_LOG_DEBUG(32, "We are entering scheduled downtime, save score");
+    HX_LOG_DEBUG(meter::kAlarmDebug, "We are entering scheduled downtime, save score");
     saved_score_ = score_;
   } else if (planDownCount() == 0 && saved_score_ != -1) {
-    HX_LOG_DEBUG(32, "We are leaving scheduled downtime, restore score");
+    HX_LOG_DEBUG(meter::kAlarmDebug, "We are leaving scheduled downtime, restore score");
     score_ = saved_score_;
     saved_score_ = -1;
   }
 }
 
 void ScoreKeeper::setCurState(std::uint32_t state) {
-  HX_LOG_DEBUG(32, "ScoreKeeper::setCurState[" + id().toString() + "](" + signedText(state) + ")");
+  HX_LOG_DEBUG(meter::kAlarmDebug,
+               "ScoreKeeper::setCurState[" + id().toString() + "](" + signedText(state) + ")");
   freeze();
   state_ = state;
   unfreeze();
@@ -124,13 +118,14 @@ void ScoreKeeper::setCurState(std::uint32_t state) {
 void ScoreKeeper::setCurStatus(status_t status) { setCurStatusAt(status, htime::now()); }
 
 void ScoreKeeper::setCurStatusAt(status_t status, htime::usec_time now) {
-  HX_LOG_DEBUG(32, "setCurStatus[" + id().toString() + "](" + std::string(statusName(status)) +
-                       "), cur: " + std::string(statusName(cur_)) +
-                       ", sticky: " + std::string(statusName(sticky_)));
+  HX_LOG_DEBUG(meter::kAlarmDebug, "setCurStatus[" + id().toString() + "](" +
+                                       std::string(statusName(status)) +
+                                       "), cur: " + std::string(statusName(cur_)) +
+                                       ", sticky: " + std::string(statusName(sticky_)));
   cur_ = graceRule(status, now);
   applyStatusAt(stickyRule(), now);
-  HX_LOG_DEBUG(32, "After cur: " + std::string(statusName(cur_)) +
-                       ", sticky: " + std::string(statusName(sticky_)));
+  HX_LOG_DEBUG(meter::kAlarmDebug, "After cur: " + std::string(statusName(cur_)) +
+                                       ", sticky: " + std::string(statusName(sticky_)));
 }
 
 status_t ScoreKeeper::graceRule(status_t requested, htime::usec_time now) {
@@ -216,10 +211,10 @@ void ScoreKeeper::applyStatusAt(status_t s, htime::usec_time now) {
   }
   entered_ = updateEnteredTimes(entered_, code, dbms_, now.sec);
   if (code == dbms_) {
-    HX_LOG_DEBUG(32, "New status equals dbms status - not adding to notify queue");
+    HX_LOG_DEBUG(meter::kAlarmDebug, "New status equals dbms status - not adding to notify queue");
     return;
   }
-  HX_LOG_DEBUG(32, "New status differs from dbms status - will queue for notify");
+  HX_LOG_DEBUG(meter::kAlarmDebug, "New status differs from dbms status - will queue for notify");
   // The oldest unreported status stays: a change and its reversal within
   // one turn report nothing.
   notify_queue.try_emplace(this, dbms_);
@@ -302,7 +297,7 @@ void ScoreKeeper::process() {
              uninitialized_since_ == htime::never
                  ? htime::never
                  : uninitialized_since_ + htime::usec_time{kUninitializedGraceSeconds});
-  HX_LOG_DEBUG(32, "in ScoreKeeper process");
+  HX_LOG_DEBUG(meter::kAlarmDebug, "in ScoreKeeper process");
 }
 
 void ScoreKeeper::notifyStatusChange(status_t old) {
@@ -318,38 +313,18 @@ void ScoreKeeper::notifyStatusChange(status_t old) {
   sink_->send(queues::devent_t<queues::OBJECT_STATUS_CHANGE>(
       queues::QUEUE_ALRT, 0,
       alert::Object_Status_Change_Data{id(), node, old, dbms_, pendingUser(), pendingComment()}));
-  HX_LOG_DEBUG(32, "StatusChange for Object " + id().toString() + ": " + std::to_string(old) +
-                       " to " + std::to_string(dbms_));
+  HX_LOG_DEBUG(meter::kAlarmDebug, "StatusChange for Object " + id().toString() + ": " +
+                                       std::to_string(old) + " to " + std::to_string(dbms_));
   countStatusNotification();
   pending_.reset();
   submitStatus();
 }
 
 void ScoreKeeper::submitStatus() {
-  HX_LOG_DEBUG(32, "Set status submit to dbms for id " + id().toString() + " status " +
-                       std::string(statusName(dbms_)));
+  HX_LOG_DEBUG(meter::kAlarmDebug, "Set status submit to dbms for id " + id().toString() +
+                                       " status " + std::string(statusName(dbms_)));
   sink_->send(queues::devent_t<queues::SET_STATUS>(
       queues::QUEUE_DBMS, 0, alarms::Set_Status_Data{id(), dbms_, entered_.warn, entered_.alert}));
-}
-
-std::string ScoreKeeper::describe() const {
-  const std::string fields[] = {signedText(state_),
-                                std::to_string(score_),
-                                std::to_string(saved_score_),
-                                timeText(last_accumulation_),
-                                signedText(cur_),
-                                signedText(sticky_),
-                                signedText(dbms_),
-                                low32Text(entered_.warn),
-                                low32Text(entered_.alert),
-                                timeText(uninitialized_since_)};
-  std::string text = "(";
-  for (const std::string& field : fields) {
-    if (text.size() > 1) text += ", ";
-    text += field;
-  }
-  text += ")";
-  return text;
 }
 
 // --- CheckScoreKeeper ---

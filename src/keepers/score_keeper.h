@@ -19,8 +19,8 @@
 #include <string>
 
 #include "keepers/count_keeper.h"
-#include "keepers/shared/event_sink.h"
-#include "keepers/shared/event_tracker.h"
+#include "keepers/event_sink.h"
+#include "keepers/event_tracker.h"
 #include "keepers/status.h"
 #include "time/usec_time.h"
 
@@ -94,40 +94,16 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
   virtual bool writesIncidentLog() const { return true; }
   // The object's name in incident texts.
   virtual std::string label() const { return {}; }
-  // "(state, score, saved, last accumulation, cur, sticky, dbms, entered
-  // warn, entered alert, uninitialized since)" for debugging.
-  virtual std::string describe() const;
 
-  // --- Observers ---
-  bool active() const { return active_; }
-  std::uint32_t alertStrategy() const { return alert_strategy_; }
-  bool acknowledgeRequired() const { return acknowledge_required_; }
-  const Rates& rates() const { return rates_; }
   NodeLikeScoreKeeper* thresholdSource() const { return threshold_source_; }
   // The levels that apply: the threshold source's, or all zero without one.
   Thresholds thresholds() const;
-  std::uint32_t state() const { return state_; }
-  std::int32_t score() const { return score_; }
-  std::int32_t savedScore() const { return saved_score_; }
-  htime::usec_time lastAccumulation() const { return last_accumulation_; }
   status_t curStatus() const { return cur_; }
-  status_t stickyStatus() const { return sticky_; }
+  // The status this keeper adds to its ancestors' counts.
   status_t countedStatus() const { return counted_; }
-  status_t dbmsStatus() const { return dbms_; }
-  std::int64_t enteredWarn() const { return entered_.warn; }
-  std::int64_t enteredAlert() const { return entered_.alert; }
-  htime::usec_time uninitializedSince() const { return uninitialized_since_; }
-  std::int32_t nextThreshold() const { return next_threshold_; }
-  htime::usec_time thresholdDeadline() const { return deadline_; }
-  std::uint32_t freezeDepth() const { return freeze_depth_; }
-  bool noStatus() const { return no_status_; }
-  const BoundaryRecord& thresholdRecord() const { return threshold_record_; }
-  const BoundaryRecord& graceRecord() const { return grace_record_; }
-  // Who caused the pending change and why (empty when nobody).
-  tql::id_t pendingUser() const;
-  std::string pendingComment() const;
 
  protected:
+  bool active() const { return active_; }
   EventSink& sink() const { return *sink_; }
   void setThresholdSource(NodeLikeScoreKeeper* source) { threshold_source_ = source; }
   void setActive(bool active) { active_ = active; }
@@ -154,6 +130,9 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
   bool statusSourceFailed() const;
   bool explainedByDependency(status_t status) const;
   void setPending(const tql::id_t& user, const std::string& comment);
+  // Who caused the pending change and why (empty when nobody).
+  tql::id_t pendingUser() const;
+  std::string pendingComment() const;
 
   EventSink* sink_;
   NodeLikeScoreKeeper* threshold_source_;

@@ -4,8 +4,9 @@
 // standard error after "Log: ".
 //
 // Level 0 lines are always written. Any other level is a set of debug bits
-// (32 for the alarm driver and the keepers, 2 for the subscription code); such
-// a line is written only when one of its bits is set in the log mask. Build
+// (kAlarmDebug for the alarm driver and the keepers, 2 for the subscription
+// code); such a line is written only when one of its bits is set in the log
+// mask. Build
 // debug lines with HX_LOG_DEBUG so that a disabled line costs one test of the
 // mask and no formatting at all.
 #include <cstdint>
@@ -13,6 +14,9 @@
 #include <string_view>
 
 namespace meter {
+
+// The debug bit of the alarm driver and the keepers.
+inline constexpr std::uint32_t kAlarmDebug = 32;
 
 namespace detail {
 inline std::uint32_t log_mask = 0;

@@ -11,9 +11,9 @@
 #include <ctime>
 
 #include "alarm/subscription.h"
-#include "keepers/testing.h"
 #include "testkit/alarm_process.h"
 #include "testkit/events.h"
+#include "testkit/tree.h"
 
 namespace halarm::e2e {
 namespace {
@@ -24,7 +24,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 using ::testing::StartsWith;
-using namespace keepers::testing;
+using namespace testkit;
 using namespace queues;
 using tql::id_t;
 using tql::object_ptr;

@@ -14,12 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "keepers/testing.h"
 #include "testkit/alarm_process.h"
+#include "testkit/tree.h"
 
 namespace {
 
-using namespace keepers::testing;
+using namespace testkit;
 using namespace queues;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;

@@ -1,7 +1,7 @@
 #pragma once
-// The process-wide structures that keepers fill and the driver drains, kept
-// in one place below both so that either can reach them and tests can reset
-// them between cases:
+// What one run of the alarm process owns in process-wide state, in one
+// place below the driver so that the keepers fill it, the driver drains it,
+// and one call (resetRun) empties all of it:
 //
 // - registries from object id to keeper (`countKeepers`, `scoreKeepers`,
 //   `planKeepers`), maintained by the keepers' constructors and destructors;
@@ -15,15 +15,20 @@
 // - `dependentsIndex`: for each object id, the ids of the objects whose
 //   `dependsOn` names it. It lives here rather than in the named keeper so
 //   that the link survives the keeper being deleted and created again;
-// - the count of sent status notifications.
+// - the count of sent status notifications;
+// - the driver's part: the configuration, the standing select's uid, the
+//   shutdown flag and the events remembered for objects without a keeper.
 //
 // Main thread only. Nothing here owns a keeper.
 #include <cstdint>
 #include <map>
 #include <set>
+#include <string>
+#include <utility>
 
-#include "keepers/shared/event_tracker.h"
-#include "keepers/shared/node_pool.h"
+#include "keepers/event_tracker.h"
+#include "keepers/node_pool.h"
+#include "queues/control.h"
 #include "tql/id.h"
 
 namespace keepers {
@@ -56,9 +61,31 @@ extern IdQueue status_change_queue;
 extern NotifyQueue notify_queue;
 
 extern Expiries expiries;
+// Uids of requests whose DBMS reply is dropped unread (expiry deletes).
 extern std::set<std::uint32_t> ignoredReplies;
 
 extern std::map<tql::id_t, IdSet> dependentsIndex;
+
+// --- The driver's part ---
+
+// The server configuration as the main process sent it at start-up.
+extern control::Server_Configuration_Fields configuration;
+
+// The uid of the standing TQL_SELECT; a select reply with any other uid is
+// a protocol violation.
+extern std::uint32_t subscriptionUid;
+
+// Set once the main process ordered the exit: status notifications and
+// boundary wake-ups stop, events are still applied.
+extern bool shuttingDown;
+
+// Events naming an object that had no score keeper when they arrived,
+// applied (or reported and dropped) at the next full select reply. A later
+// state or check-in replaces an earlier one; a later acknowledgement is
+// dropped in favour of the first.
+extern std::map<tql::id_t, std::int32_t> remembered_states;
+extern std::map<tql::id_t, std::pair<tql::id_t, std::string>> remembered_acknowledges;
+extern std::map<tql::id_t, std::int64_t> remembered_checkins;
 
 // The ids of the objects whose `dependsOn` names `id`, whether or not a
 // keeper for `id` exists: when a dependency is deleted, its dependents must
@@ -75,10 +102,10 @@ Keeper* findKeeper(const std::map<tql::id_t, Keeper*>& registry, const tql::id_t
 // Counts one sent status notification; logs "Sent N status notifications"
 // (level 0) after 1, 2, 4, ..., 1024, 2048, 3072, ... of them.
 void countStatusNotification();
-std::uint64_t statusNotificationCount();
 
-// Empties every structure above and restarts the notification count. Only
-// for tests, and only when no keeper exists any more.
-void resetSharedStateForTesting();
+// Everything above back to its start-of-process value, the notification
+// count included. Only when no keeper exists: a keeper's registrations
+// would be left dangling.
+void resetRun();
 
 }  // namespace keepers

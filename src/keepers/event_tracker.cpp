@@ -1,6 +1,6 @@
-#include "keepers/shared/event_tracker.h"
+#include "keepers/event_tracker.h"
 
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 
 namespace keepers {
 

@@ -1,7 +1,8 @@
-#include "keepers/shared/registries.h"
+#include "keepers/run_state.h"
 
 #include <string>
 
+#include "error/check.h"
 #include "meter/log.h"
 
 namespace keepers {
@@ -21,6 +22,14 @@ Expiries expiries;
 std::set<std::uint32_t> ignoredReplies;
 
 std::map<tql::id_t, IdSet> dependentsIndex;
+
+control::Server_Configuration_Fields configuration;
+std::uint32_t subscriptionUid = 0;
+bool shuttingDown = false;
+
+std::map<tql::id_t, std::int32_t> remembered_states;
+std::map<tql::id_t, std::pair<tql::id_t, std::string>> remembered_acknowledges;
+std::map<tql::id_t, std::int64_t> remembered_checkins;
 
 namespace {
 
@@ -48,9 +57,8 @@ void countStatusNotification() {
   c.nextMark = c.nextMark < 1024 ? c.nextMark * 2 : c.nextMark + 1024;
 }
 
-std::uint64_t statusNotificationCount() { return notificationCount.sent; }
-
-void resetSharedStateForTesting() {
+void resetRun() {
+  HX_CHECK(countKeepers.empty() && planKeepers.empty(), "resetRun while keepers remain");
   countKeepers.clear();
   scoreKeepers.clear();
   planKeepers.clear();
@@ -63,6 +71,12 @@ void resetSharedStateForTesting() {
   ignoredReplies.clear();
   dependentsIndex.clear();
   notificationCount = {};
+  configuration = {};
+  subscriptionUid = 0;
+  shuttingDown = false;
+  remembered_states.clear();
+  remembered_acknowledges.clear();
+  remembered_checkins.clear();
 }
 
 }  // namespace keepers

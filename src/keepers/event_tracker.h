@@ -11,7 +11,7 @@
 #include <map>
 #include <set>
 
-#include "keepers/shared/node_pool.h"
+#include "keepers/node_pool.h"
 #include "time/usec_time.h"
 #include "tql/id.h"
 
@@ -62,7 +62,6 @@ class BoundaryRecord {
 
   EventTrackerOwner& owner() const { return *owner_; }
   htime::usec_time time() const { return time_; }
-  bool scheduled() const { return time_ != htime::never; }
 
  private:
   friend void reschedule(BoundaryRecord& record, htime::usec_time at);

@@ -1,0 +1,147 @@
+#include "keepers/turn.h"
+
+#include <algorithm>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "keepers/count_keeper.h"
+#include "keepers/plan_keeper.h"
+#include "keepers/run_state.h"
+#include "keepers/score_keeper.h"
+#include "meter/log.h"
+#include "queues/dbms.h"
+#include "queues/devent.h"
+
+namespace keepers {
+namespace {
+
+// A dependency fan-out that keeps changing counts is cut off here for this
+// turn; what is still queued waits for the next turn.
+constexpr int kMaxPasses = 3;
+
+// Adds the keeper's id and those of every count keeper below it to `ids`;
+// a subtree already there is not walked again. Nothing for null.
+void addSubtree(std::set<tql::id_t>& ids, CountKeeper* keeper) {
+  if (keeper == nullptr || !ids.insert(keeper->id()).second) return;
+  for (const auto& [id, child] : keeper->children)
+    addSubtree(ids, dynamic_cast<CountKeeper*>(child.get()));
+}
+
+// Drains both queues: every keeper below an object that depends on changed
+// counts, or watches a source whose status class changed, joins `reconsider`.
+void collectDependents(std::set<tql::id_t>& reconsider) {
+  while (!count_queue.empty()) {
+    const tql::id_t changed = count_queue.extract(count_queue.begin()).value();
+    HX_LOG_DEBUG(meter::kAlarmDebug, "Counts for " + changed.toString() + " has changed");
+    // The dependents are found by id, also when the changed object's keeper
+    // is gone: a deleted dependency withdrew its counts, and whoever it
+    // explained must look again.
+    for (const tql::id_t& dependent : IdSet(dependentsOf(changed)))
+      addSubtree(reconsider, findKeeper(countKeepers, dependent));
+  }
+  while (!status_change_queue.empty()) {
+    const tql::id_t changed = status_change_queue.extract(status_change_queue.begin()).value();
+    CountKeeper* keeper = findKeeper(countKeepers, changed);
+    if (keeper == nullptr) continue;
+    for (const tql::id_t& watcher : IdSet(keeper->statusWatchers()))
+      addSubtree(reconsider, findKeeper(countKeepers, watcher));
+  }
+}
+
+void reconsiderStatuses(const std::set<tql::id_t>& ids) {
+  for (const tql::id_t& id : ids) {
+    ScoreKeeper* keeper = findKeeper(scoreKeepers, id);
+    if (keeper == nullptr) continue;
+    HX_LOG_DEBUG(meter::kAlarmDebug, "  Reconsidering status for " + id.toString());
+    keeper->setCurStatus(keeper->curStatus());
+  }
+}
+
+// Runs `process` of every touched owner once and empties `touched`.
+void processTouched() {
+  // Taken out first: an owner's processing must not meet the set changing
+  // under it. Owners touched while processing are kept for the next turn.
+  const auto owners = std::move(touched);
+  touched.clear();
+  for (EventTrackerOwner* owner : owners) {
+    HX_LOG_DEBUG(meter::kAlarmDebug, "ETO processing touched");
+    owner->process();
+    HX_LOG_DEBUG(meter::kAlarmDebug, "ETO done processing touched");
+  }
+}
+
+void sendStatusNotifications() {
+  if (notify_queue.empty()) return;
+  if (notify_queue.size() == 1) {
+    // The usual turn: one event changed one status.
+    const auto [keeper, old] = *notify_queue.begin();
+    notify_queue.clear();
+    keeper->notifyStatusChange(old);
+    return;
+  }
+  // In id order rather than by address, so that a replayed input gives the
+  // same output.
+  struct Queued {
+    tql::id_t id;
+    ScoreKeeper* keeper;
+    std::uint32_t old;
+  };
+  std::vector<Queued> queued;
+  queued.reserve(notify_queue.size());
+  for (const auto& [keeper, old] : notify_queue) queued.push_back({keeper->id(), keeper, old});
+  notify_queue.clear();
+  std::sort(queued.begin(), queued.end(),
+            [](const Queued& a, const Queued& b) { return a.id < b.id; });
+  for (const Queued& q : queued) q.keeper->notifyStatusChange(q.old);
+}
+
+}  // namespace
+
+void settle() {
+  HX_LOG_DEBUG(meter::kAlarmDebug, "Will process delayed...");
+  perform_delayed_computations();
+  HX_LOG_DEBUG(meter::kAlarmDebug, "Done processing delayed...");
+  if (shuttingDown) {
+    notify_queue.clear();
+  } else {
+    sendStatusNotifications();
+  }
+}
+
+void perform_delayed_computations() {
+  for (int passes = 0; passes < kMaxPasses; ++passes) {
+    if (count_queue.empty() && status_change_queue.empty()) break;
+    std::set<tql::id_t> reconsider;
+    collectDependents(reconsider);
+    // May queue further ids: the next pass takes them.
+    reconsiderStatuses(reconsider);
+  }
+  processTouched();
+}
+
+void dispatchBoundary(BoundaryRecord& record) {
+  const tql::id_t owner = record.owner().ownerId();
+  HX_LOG_DEBUG(meter::kAlarmDebug, "Got boundary timeout for owner id " + owner.toString());
+  if (CountKeeper* keeper = findKeeper(countKeepers, owner)) {
+    keeper->boundaryReached();
+  } else if (PlanKeeper* plan = findKeeper(planKeepers, owner)) {
+    plan->planBoundaryReached();
+  }
+  reschedule(record, htime::never);
+}
+
+void expireSubPlans(htime::usec_time now, EventSink& sink) {
+  while (!expiries.empty() && !TimeOrder{}(now, expiries.begin()->first)) {
+    ExpiringSubPlanKeeper* element = expiries.begin()->second;
+    expiries.erase(expiries.begin());
+    element->expiryTaken();
+    const std::uint32_t uid = sink.nextUid();
+    sink.send(queues::devent_t<queues::TQL_DELETE>(
+        queues::QUEUE_DBMS, uid,
+        dbms::Tql_Delete_Data{element->object->id, element->object->version, tql::id_t(), false}));
+    ignoredReplies.insert(uid);
+  }
+}
+
+}  // namespace keepers
