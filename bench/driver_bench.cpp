@@ -28,8 +28,7 @@
 #include "keepers/run_state.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
-#include "tql/property.h"
-#include "tql/schema.h"
+#include "testkit/script.h"
 
 namespace {
 
@@ -44,58 +43,17 @@ constexpr std::uint32_t kEvents = 1000000;
 
 enum class Stream { load, mixed, steady };
 
-template <class P, class V>
-void put(tql::object_t& o, std::uint32_t number, V value) {
-  o.properties[number] = std::make_unique<P>(number, std::move(value));
-}
-
-object_ptr object(std::uint32_t cls, id_t id) {
-  auto o = std::make_unique<tql::object_t>();
-  o->class_ = cls;
-  o->id = id;
-  return o;
-}
-
-void putScoring(tql::object_t& o) {
-  namespace prop = tql::prop;
-  o.properties[prop::alertStrategy] =
-      std::make_unique<tql::property_enum_t>(prop::alertStrategy, 0, 0);
-  put<tql::property_boolean_t>(o, prop::acknowledgeAlerts, false);
-}
-
-object_ptr node(std::uint32_t n) {
-  namespace prop = tql::prop;
-  object_ptr o = object(tql::cls::Node, {1, n});
-  put<tql::property_uint_t>(*o, prop::checkinFrequency, 300u);
-  putScoring(*o);
-  for (std::uint32_t p : {prop::checkinScore, prop::missedCheckinScore})
-    put<tql::property_int_t>(*o, p, 0);
-  put<tql::property_int_t>(*o, prop::warn, 100);
-  put<tql::property_int_t>(*o, prop::alert, 200);
-  put<tql::property_int_t>(*o, prop::warnCeiling, 1000);
-  put<tql::property_int_t>(*o, prop::alertCeiling, 1000);
-  return o;
-}
-
 id_t checkId(std::uint32_t c) { return {2, c}; }
 
-object_ptr check(std::uint32_t c) {
-  namespace prop = tql::prop;
-  object_ptr o = object(tql::cls::Check, checkId(c));
-  put<tql::property_boolean_t>(*o, prop::active, true);
-  put<tql::property_string_t>(*o, prop::longLabel, "check " + std::to_string(c));
-  putScoring(*o);
-  for (std::uint32_t p : {prop::goodScore, prop::warnScore, prop::alertScore})
-    put<tql::property_int_t>(*o, p, 0);
-  return o;
-}
-
 object_ptr tree() {
-  object_ptr root = object(tql::cls::Domain, {0, 1});
+  object_ptr root = testkit::domain({0, 1});
   for (std::uint32_t n = 0; n < kNodes; ++n) {
-    object_ptr nd = node(n);
-    for (std::uint32_t i = 0; i < kChecksPerNode; ++i)
-      nd->children.push_back(check(n * kChecksPerNode + i));
+    object_ptr nd = testkit::node({1, n});
+    for (std::uint32_t i = 0; i < kChecksPerNode; ++i) {
+      testkit::CheckSpec spec;
+      spec.label = "check " + std::to_string(n * kChecksPerNode + i);
+      nd->children.push_back(testkit::check(checkId(n * kChecksPerNode + i), spec));
+    }
     root->children.push_back(std::move(nd));
   }
   return root;
@@ -103,13 +61,12 @@ object_ptr tree() {
 
 // The wire form of the stream, as the peers would write it.
 std::vector<std::uint8_t> encode(Stream kind) {
+  // Encoded before the process runs: the replies carry the uids that the
+  // process gives its start-up requests.
+  std::vector<std::uint8_t> bytes =
+      testkit::Script().start(tree()).encodeWith(testkit::RequestUids::atStartup());
   io::MemoryStreamPair streams(1 << 16);
   queues::ioprim out(nullptr, &streams.out);
-  control::Server_Configuration_Fields conf;
-  out.writeEvent(devent_t<SERVER_CONFIGURATION>(QUEUE_MAIN, 2, conf));
-  dbms::Return_Tql_Select_Data select;
-  select.res.push_back(tree());
-  out.writeEvent(devent_t<RETURN_TQL_SELECT>(QUEUE_DBMS, 3, std::move(select)));
   if (kind != Stream::load) {
     // Mixed: each check in turn gets a state that changes its status (alert
     // and good alternately, starting from uninitialized) and then the same
@@ -128,7 +85,6 @@ std::vector<std::uint8_t> encode(Stream kind) {
   }
   out.flush();
   streams.out.close();
-  std::vector<std::uint8_t> bytes;
   while (streams.pipe.unread() > 0) {
     const std::uint8_t* data = nullptr;
     const std::size_t n = streams.in.readBegin(data);
@@ -145,23 +101,6 @@ const std::vector<std::uint8_t>& stream(Stream kind) {
   return bytes;
 }
 
-// Takes whatever the process sends, like /dev/null.
-class Discard final : public io::OStream {
- public:
-  std::string name() const override { return "Discard"; }
-  bool isReady() override { return true; }
-  std::size_t writeBegin(std::uint8_t*& data) override {
-    data = buffer_.data();
-    return buffer_.size();
-  }
-  void writeCommit(std::size_t) override {}
-  bool flush() override { return true; }
-  void close() override {}
-
- private:
-  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(1 << 16);
-};
-
 // One whole run over the stream; seconds.
 double runOver(const std::vector<std::uint8_t>& bytes) {
   keepers::resetRun();
@@ -171,7 +110,7 @@ double runOver(const std::vector<std::uint8_t>& bytes) {
   const auto start = std::chrono::steady_clock::now();
   const int code = halarm::run([&input] {
     return std::make_unique<halarm::PipeConnection>(std::make_unique<io::MemoryIStream>(input),
-                                                    std::make_unique<Discard>());
+                                                    std::make_unique<testkit::Discard>());
   });
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
   if (code != 0) std::abort();

@@ -26,6 +26,7 @@
 #include "keepers/score_keeper.h"
 #include "meter/log.h"
 #include "queues/dbms.h"
+#include "testkit/tree.h"
 #include "tql/schema.h"
 #include "tql/subscription/incremental_subscriber.h"
 
@@ -79,58 +80,29 @@ class Subscriber : public tql::IncrementalSubscriber {
   keepers::EventSink& sink_;
 };
 
-template <class P, class V>
-void put(tql::object_t& o, std::uint32_t number, V value) {
-  o.properties[number] = std::make_unique<P>(number, std::move(value));
-}
-
-tql::object_ptr makeObject(std::uint32_t cls, tql::id_t id) {
-  auto o = std::make_unique<tql::object_t>();
-  o->class_ = cls;
-  o->id = id;
-  return o;
-}
-
 // What the DBMS delivers for a check: the required properties and a check
 // type; a long label as real checks have.
 tql::object_ptr makeCheck(tql::id_t id) {
-  namespace prop = tql::prop;
-  auto o = makeObject(tql::cls::Check, id);
-  put<tql::property_boolean_t>(*o, prop::active, true);
-  put<tql::property_string_t>(*o, prop::longLabel,
-                              std::string("Disk free on volume ") + std::to_string(id[1] % 100));
-  o->properties[prop::alertStrategy] =
-      std::make_unique<tql::property_enum_t>(prop::alertStrategy, 0, keepers::kScoreDriven);
-  put<tql::property_boolean_t>(*o, prop::acknowledgeAlerts, false);
-  put<tql::property_int_t>(*o, prop::goodScore, -10);
-  put<tql::property_int_t>(*o, prop::warnScore, 10);
-  put<tql::property_int_t>(*o, prop::alertScore, 20);
-  put<tql::property_uint_t>(*o, prop::checkType, 3);
-  return o;
+  testkit::CheckSpec spec;
+  spec.label = "Disk free on volume " + std::to_string(id[1] % 100);
+  spec.strategy = keepers::kScoreDriven;
+  spec.rates = {-10, 10, 20};
+  spec.checkType = 3;
+  return testkit::check(id, spec);
 }
 
 tql::object_ptr makeNode(tql::id_t id) {
-  namespace prop = tql::prop;
-  auto o = makeObject(tql::cls::Node, id);
-  put<tql::property_uint_t>(*o, prop::checkinFrequency, 300);
-  o->properties[prop::alertStrategy] =
-      std::make_unique<tql::property_enum_t>(prop::alertStrategy, 0, keepers::kFollowState);
-  put<tql::property_boolean_t>(*o, prop::acknowledgeAlerts, false);
-  for (std::uint32_t p : {prop::checkinScore, prop::missedCheckinScore}) {
-    put<tql::property_int_t>(*o, p, 10);
-  }
-  put<tql::property_int_t>(*o, prop::warn, 100);
-  put<tql::property_int_t>(*o, prop::alert, 200);
-  put<tql::property_int_t>(*o, prop::warnCeiling, 1000);
-  put<tql::property_int_t>(*o, prop::alertCeiling, 1000);
-  return o;
+  testkit::NodeSpec spec;
+  spec.checkinScore = 10;
+  spec.missedCheckinScore = 10;
+  return testkit::node(id, spec);
 }
 
 // Ten domains of 1,000 nodes below the root.
 tql::object_ptr makeTree(std::uint32_t nodes = kNodes) {
-  auto root = makeObject(tql::cls::Domain, {0, 1});
+  auto root = testkit::domain({0, 1});
   for (std::uint32_t d = 0; d < 10; ++d) {
-    auto domain = makeObject(tql::cls::Domain, {0, 2 + d});
+    auto domain = testkit::domain({0, 2 + d});
     for (std::uint32_t n = 0; n < nodes / 10; ++n) {
       const std::uint32_t node = d * (nodes / 10) + n;
       auto nodeObject = makeNode({1, node});

@@ -26,6 +26,7 @@
 #include "meter/log.h"
 #include "queues/dbms.h"
 #include "testkit/timezone.h"
+#include "testkit/tree.h"
 #include "time/fake_clock.h"
 #include "tql/schema.h"
 #include "tql/subscription/incremental_subscriber.h"
@@ -59,76 +60,54 @@ class Subscriber : public tql::IncrementalSubscriber {
   keepers::EventSink& sink_;
 };
 
-template <class P, class V>
-void put(tql::object_t& o, std::uint32_t number, V value) {
-  o.properties[number] = std::make_unique<P>(number, std::move(value));
-}
-
-tql::object_ptr makeObject(std::uint32_t cls, tql::id_t id) {
-  auto o = std::make_unique<tql::object_t>();
-  o->class_ = cls;
-  o->id = id;
-  return o;
-}
+using testkit::object;
+using testkit::putBool;
+using testkit::putInt;
+using testkit::putString;
 
 tql::object_ptr makeCheck(tql::id_t id) {
-  namespace prop = tql::prop;
-  auto o = makeObject(tql::cls::Check, id);
-  put<tql::property_boolean_t>(*o, prop::active, true);
-  put<tql::property_string_t>(*o, prop::longLabel, "Disk free on volume " + std::to_string(id[1]));
-  o->properties[prop::alertStrategy] =
-      std::make_unique<tql::property_enum_t>(prop::alertStrategy, 0, keepers::kScoreDriven);
-  put<tql::property_boolean_t>(*o, prop::acknowledgeAlerts, false);
-  put<tql::property_int_t>(*o, prop::goodScore, -10);
-  put<tql::property_int_t>(*o, prop::warnScore, 10);
-  put<tql::property_int_t>(*o, prop::alertScore, 20);
-  return o;
+  testkit::CheckSpec spec;
+  spec.label = "Disk free on volume " + std::to_string(id[1]);
+  spec.strategy = keepers::kScoreDriven;
+  spec.rates = {-10, 10, 20};
+  return testkit::check(id, spec);
 }
 
 tql::object_ptr makeNode(tql::id_t id) {
-  namespace prop = tql::prop;
-  auto o = makeObject(tql::cls::Node, id);
-  put<tql::property_uint_t>(*o, prop::checkinFrequency, 300);
-  o->properties[prop::alertStrategy] =
-      std::make_unique<tql::property_enum_t>(prop::alertStrategy, 0, keepers::kFollowState);
-  put<tql::property_boolean_t>(*o, prop::acknowledgeAlerts, false);
-  for (std::uint32_t p :
-       {prop::checkinScore, prop::missedCheckinScore, prop::warnCeiling, prop::alertCeiling}) {
-    put<tql::property_int_t>(*o, p, 1000);
-  }
-  put<tql::property_int_t>(*o, prop::warn, 100);
-  put<tql::property_int_t>(*o, prop::alert, 200);
-  return o;
+  testkit::NodeSpec spec;
+  spec.checkinScore = 1000;
+  spec.missedCheckinScore = 1000;
+  return testkit::node(id, spec);
 }
 
 // The entry of node n's Monday: from `start` for four hours.
 tql::object_ptr makeEntry(std::uint32_t n, std::int32_t start) {
-  auto o = makeObject(tql::cls::Event, {6, n});
-  put<tql::property_boolean_t>(*o, tql::prop::active, true);
-  put<tql::property_int_t>(*o, tql::prop::startTime, start);
-  put<tql::property_int_t>(*o, tql::prop::duration, 4 * kHour);
-  put<tql::property_string_t>(*o, tql::prop::comment, "weekly backup");
+  auto o = object(tql::cls::Event, {6, n});
+  putBool(*o, tql::prop::active, true);
+  putInt(*o, tql::prop::startTime, start);
+  putInt(*o, tql::prop::duration, 4 * kHour);
+  putString(*o, tql::prop::comment, "weekly backup");
   return o;
 }
 
 tql::object_ptr makeWeekDay(std::uint32_t n, std::int32_t start) {
-  auto day = makeObject(tql::cls::DayPlanner, {5, n});
-  put<tql::property_string_t>(*day, tql::prop::name, "monday");
+  auto day = object(tql::cls::DayPlanner, {5, n});
+  putString(*day, tql::prop::name, "monday");
   day->children.push_back(makeEntry(n, start));
   return day;
 }
 
 // Every Monday from `start`, and a window announced for next week.
 tql::object_ptr makePlan(std::uint32_t n, std::int32_t start) {
-  auto plan = makeObject(tql::cls::Plan, {4, n});
-  auto week = makeObject(tql::cls::WeekPlanner, {3, n});
+  auto plan = object(tql::cls::Plan, {4, n});
+  auto week = object(tql::cls::WeekPlanner, {3, n});
   week->children.push_back(makeWeekDay(n, start));
   plan->children.push_back(std::move(week));
-  auto announced = makeObject(tql::cls::ExpectedEvent, {7, n});
-  put<tql::property_boolean_t>(*announced, tql::prop::active, true);
-  put<tql::property_int_t>(*announced, tql::prop::startTime, kMondayNoonUtc + 7 * 24 * kHour);
-  put<tql::property_date_t>(*announced, tql::prop::endTime,
-                            std::int64_t{kMondayNoonUtc} + 7 * 24 * kHour + kHour);
+  auto announced = object(tql::cls::ExpectedEvent, {7, n});
+  putBool(*announced, tql::prop::active, true);
+  putInt(*announced, tql::prop::startTime, kMondayNoonUtc + 7 * 24 * kHour);
+  testkit::put<tql::property_date_t>(*announced, tql::prop::endTime,
+                                     std::int64_t{kMondayNoonUtc} + 7 * 24 * kHour + kHour);
   plan->children.push_back(std::move(announced));
   return plan;
 }
@@ -140,9 +119,9 @@ std::int32_t entryStart(Plans plans) {
 // Ten domains of nodes / 10 nodes below the root, one plan per node unless
 // there are none.
 tql::object_ptr makeTree(std::uint32_t nodes, Plans plans) {
-  auto root = makeObject(tql::cls::Domain, {0, 1});
+  auto root = testkit::domain({0, 1});
   for (std::uint32_t d = 0; d < 10; ++d) {
-    auto domain = makeObject(tql::cls::Domain, {0, 2 + d});
+    auto domain = testkit::domain({0, 2 + d});
     for (std::uint32_t i = 0; i < nodes / 10; ++i) {
       const std::uint32_t n = d * (nodes / 10) + i;
       auto node = makeNode({1, n});
@@ -229,17 +208,9 @@ BENCHMARK(BM_SetCurState)->Arg(0)->Arg(1)->Arg(2);
 // Delivers node n's Monday entry anew, from `start`, as a patch of the entry
 // alone (the chain from the root down to it), then the turn's processing.
 void patchEntry(Mirror& mirror, std::uint32_t n, std::int32_t start) {
-  tql::object_ptr chain = makeEntry(n, start);
-  const tql::id_t above[] = {{5, n}, {3, n}, {4, n}, {1, n}, {0, 2 + n / (mirror.nodes / 10)},
-                             {0, 1}};
-  for (const tql::id_t& id : above) {
-    auto parent = makeObject(0, id);
-    parent->children.push_back(std::move(chain));
-    chain = std::move(parent);
-  }
-  dbms::Return_Tql_Select_Patch_Data patch;
-  patch.id = {6, n};
-  patch.patch = std::move(chain);
+  dbms::Return_Tql_Select_Patch_Data patch = testkit::selectPatch(
+      {{0, 1}, {0, 2 + n / (mirror.nodes / 10)}, {1, n}, {4, n}, {3, n}, {5, n}},
+      makeEntry(n, start));
   mirror.subscriber.handlePatch(patch);
   drainQueues();
 }

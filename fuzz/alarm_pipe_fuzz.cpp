@@ -45,6 +45,7 @@
 #include "keepers/run_state.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
+#include "testkit/script.h"
 #include "time/usec_time.h"
 #include "tql/subscription/incremental_subscriber.h"
 
@@ -54,8 +55,10 @@ using namespace queues;
 using tql::id_t;
 using tql::object_t;
 
-constexpr std::uint32_t kConfigurationUid = 2;
-constexpr std::uint32_t kSelectUid = 3;
+// Inputs are encoded before the process runs, so their replies carry the
+// uids the process gives its start-up requests.
+const std::uint32_t kConfigurationUid = testkit::RequestUids::atStartup().configuration();
+const std::uint32_t kSelectUid = testkit::RequestUids::atStartup().select();
 
 id_t indexId(const object_t& node) { return tql::IncrementalSubscriber::indexId(node); }
 
@@ -301,23 +304,6 @@ std::optional<std::vector<std::uint8_t>> acceptedInput(const std::uint8_t* data,
   return upTo(s.length);
 }
 
-// Takes whatever the process sends.
-class Discard final : public io::OStream {
- public:
-  std::string name() const override { return "Discard"; }
-  bool isReady() override { return true; }
-  std::size_t writeBegin(std::uint8_t*& data) override {
-    data = buffer_;
-    return sizeof buffer_;
-  }
-  void writeCommit(std::size_t) override {}
-  bool flush() override { return true; }
-  void close() override {}
-
- private:
-  std::uint8_t buffer_[1 << 16];
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -346,7 +332,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int code = halarm::run(
       [&input] {
         return std::make_unique<halarm::PipeConnection>(std::make_unique<io::MemoryIStream>(input),
-                                                        std::make_unique<Discard>());
+                                                        std::make_unique<testkit::Discard>());
       },
       options);
   if (code != 0 && code != 1) std::abort();

@@ -2,8 +2,10 @@
 // Test-only (GoogleTest): runs the whole alarm process in this process over
 // a script of input, with the test clock, and collects what it sent.
 //
-// A script is a list of steps: events from a peer, pauses during which the
-// clock moves, and (over a messenger) the end of one peer's stream. In pipe
+// The script (testkit/script.h) is a list of steps: events from a peer,
+// pauses during which the clock moves, and (over a messenger) the end of one
+// peer's stream. Replies to the process's requests take their uids from
+// what the process has sent by the time it reads them. In pipe
 // mode the script becomes the input stream, and a pause holds the input back
 // while the selector "waits": the fake wait moves the clock up to the next
 // deadline at most, so boundaries that fall inside a pause come due at
@@ -16,6 +18,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -29,8 +32,7 @@
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "queues/messenger.h"
-#include "testkit/events.h"
-#include "testkit/tree.h"
+#include "testkit/script.h"
 #include "time/fake_clock.h"
 
 namespace halarm::testing {
@@ -39,39 +41,31 @@ using queues::event_data_t;
 using queues::event_t;
 using queues::EventPtr;
 using queues::queue_t;
-using testkit::with;
+using testkit::Step;
 using tql::id_t;
 using tql::object_ptr;
 
-// The uids the process hands out at start-up: the log line "Alarm logic
-// running", the configuration request, the standing select.
-inline constexpr std::uint32_t kConfigurationUid = 2;
-inline constexpr std::uint32_t kSelectUid = 3;
-
-struct Step {
-  enum Kind { kBytes, kPause, kEnd } kind = kBytes;
-  queue_t from = queues::QUEUE_NONE;
-  std::vector<std::uint8_t> bytes;
-  htime::usec_time pause;
-};
+// What the process has sent so far, as far as the replies need to know.
+using Requests = std::function<const testkit::RequestUids&()>;
 
 // The input of pipe mode: the script's bytes, held back during pauses.
 class ScriptedInput final : public io::IStream {
  public:
-  ScriptedInput(std::deque<Step> steps, htime::FakeClock& clock)
-      : steps_(std::move(steps)), clock_(clock) {
+  ScriptedInput(std::deque<Step> steps, htime::FakeClock& clock, Requests requests)
+      : steps_(std::move(steps)), clock_(clock), requests_(std::move(requests)) {
     std::erase_if(steps_, [](const Step& s) { return s.kind == Step::kEnd; });
   }
 
   std::string name() const override { return "ScriptedInput"; }
   // Bytes are waiting, or the script is over (the end of the stream).
-  bool isReady() override { return steps_.empty() || steps_.front().kind == Step::kBytes; }
+  bool isReady() override { return steps_.empty() || steps_.front().kind == Step::kEvent; }
 
   std::size_t readBegin(const std::uint8_t*& data) override {
     for (;;) {
       if (steps_.empty()) throw io::EEndOfStream(name(), "end of script");
       Step& step = steps_.front();
-      if (step.kind == Step::kBytes) {
+      if (step.kind == Step::kEvent) {
+        step.resolve(requests_());
         data = step.bytes.data() + offset_;
         return step.bytes.size() - offset_;
       }
@@ -116,6 +110,7 @@ class ScriptedInput final : public io::IStream {
   std::deque<Step> steps_;
   std::size_t offset_ = 0;
   htime::FakeClock& clock_;
+  Requests requests_;
 };
 
 // Siblings over in-memory streams, fed from the script one step at a time
@@ -127,8 +122,12 @@ class ScriptedMessenger final : public queues::Messenger {
  public:
   // `shutdowns` counts the shutdowns started.
   ScriptedMessenger(std::deque<Step> steps, htime::FakeClock& clock, io::OStream& sent,
-                    int& shutdowns)
-      : shutdowns_(shutdowns), steps_(std::move(steps)), clock_(clock), sent_(sent) {}
+                    Requests requests, int& shutdowns)
+      : shutdowns_(shutdowns),
+        steps_(std::move(steps)),
+        clock_(clock),
+        sent_(sent),
+        requests_(std::move(requests)) {}
 
   io::Selectable& inputSelectable() override { return input_; }
   queue_t readySibling() override {
@@ -167,7 +166,8 @@ class ScriptedMessenger final : public queues::Messenger {
   }
   void endOfScript() {
     for (queue_t q : {queues::QUEUE_DBMS, queues::QUEUE_MAIN}) {
-      if (!sibling(q).pipe.writerClosed()) steps_.push_back(Step{Step::kEnd, q, {}, {}});
+      if (!sibling(q).pipe.writerClosed())
+        steps_.push_back(Step{Step::kEnd, q, {}, nullptr, {}, {}});
     }
   }
   // Makes the next step visible once the current one has been read.
@@ -176,6 +176,9 @@ class ScriptedMessenger final : public queues::Messenger {
       current_ = queues::QUEUE_NONE;
       if (steps_.empty()) endOfScript();
       if (steps_.empty()) return;
+      // A reply comes into view once the process has made its request (the
+      // queue asks what is ready before it sends anything).
+      if (!steps_.front().resolved() && !requests_().of(steps_.front().request)) return;
       Step step = std::move(steps_.front());
       steps_.pop_front();
       switch (step.kind) {
@@ -185,7 +188,8 @@ class ScriptedMessenger final : public queues::Messenger {
         case Step::kEnd:
           sibling(step.from).pipe.closeWriter();
           break;
-        case Step::kBytes:
+        case Step::kEvent:
+          step.resolve(requests_());
           sibling(step.from).pipe.deliver(step.bytes.data(), step.bytes.size());
           break;
       }
@@ -197,6 +201,7 @@ class ScriptedMessenger final : public queues::Messenger {
   std::deque<Step> steps_;
   htime::FakeClock& clock_;
   io::OStream& sent_;
+  Requests requests_;
   std::map<queue_t, std::unique_ptr<Sibling>> siblings_;
   queue_t current_ = queues::QUEUE_NONE;
   Input input_{*this};
@@ -207,10 +212,10 @@ class ScriptedMessenger final : public queues::Messenger {
 class ScriptedMessengerConnection final : public Connection {
  public:
   ScriptedMessengerConnection(std::deque<Step> steps, htime::FakeClock& clock, io::MemoryPipe& sent,
-                              int& shutdowns, std::vector<bool>& completed)
+                              Requests requests, int& shutdowns, std::vector<bool>& completed)
       : completed_(completed),
         sent_(sent),
-        messenger_(std::move(steps), clock, sent_, shutdowns),
+        messenger_(std::move(steps), clock, sent_, std::move(requests), shutdowns),
         queue_(messenger_) {}
   queues::childqueue& queue() override { return queue_; }
   void completeShutdown(bool ordered) override { completed_.push_back(ordered); }
@@ -231,57 +236,13 @@ class DriverTest : public ::testing::Test {
   DriverTest() { keepers::resetRun(); }
   ~DriverTest() override { keepers::resetRun(); }
 
-  // --- The script ---
-  void send(queue_t from, const queues::event& ev) {
-    script_.push_back(Step{Step::kBytes, from, testkit::encode(ev), {}});
-  }
-  template <event_t N>
-  void send(queue_t from, std::uint32_t uid, event_data_t<N> data = {}) {
-    send(from, queues::devent_t<N>(from, uid, std::move(data)));
-  }
-  void pause(std::int32_t seconds) {
-    script_.push_back(Step{Step::kPause, queues::QUEUE_NONE, {}, htime::usec_time(seconds)});
-  }
-  void endOf(queue_t peer) { script_.push_back(Step{Step::kEnd, peer, {}, {}}); }
-
-  void configure(std::int32_t logMask = 0) {
-    control::Server_Configuration_Fields conf;
-    conf.log_mask = logMask;
-    send<queues::SERVER_CONFIGURATION>(queues::QUEUE_MAIN, kConfigurationUid, conf);
-  }
-  void selectReply(object_ptr tree) {
-    dbms::Return_Tql_Select_Data data;
-    if (tree != nullptr) data.res.push_back(std::move(tree));
-    send<queues::RETURN_TQL_SELECT>(queues::QUEUE_DBMS, kSelectUid, std::move(data));
-  }
-  // Configuration and the full select reply: the usual start.
-  void start(object_ptr tree, std::int32_t logMask = 0) {
-    configure(logMask);
-    selectReply(std::move(tree));
-  }
-  // The object `target` (with its subtree) at the end of `path`, which runs
-  // from the root to the target's parent.
-  void patch(const std::vector<id_t>& path, object_ptr target) {
-    dbms::Return_Tql_Select_Patch_Data data;
-    data.id = target->id;
-    object_ptr chain = std::move(target);
-    for (auto it = path.rbegin(); it != path.rend(); ++it)
-      chain = with(testkit::object(0, *it), std::move(chain));
-    data.patch = std::move(chain);
-    send<queues::RETURN_TQL_SELECT_PATCH>(queues::QUEUE_DBMS, kSelectUid, std::move(data));
-  }
-  void remove(const id_t& id) {
-    send<queues::RETURN_TQL_SELECT_DELETE_PATCH>(queues::QUEUE_DBMS, kSelectUid,
-                                                 dbms::Return_Tql_Select_Delete_Patch_Data{id, {}});
-  }
-  void state(const id_t& id, std::int32_t s) {
-    send<queues::IMMEDIATE_STATE>(queues::QUEUE_DBMS, 0, alarms::Immediate_State_Data{id, s});
-  }
+  // The script of what the peers send; run*() plays it.
+  testkit::Script script;
 
   // --- Running ---
   int runPipe() {
-    io::MemoryPipe out;
-    auto input = std::make_unique<ScriptedInput>(std::move(script_), clock);
+    fresh();
+    auto input = std::make_unique<ScriptedInput>(script.take(), clock, requests());
     ScriptedInput* scripted = input.get();
     std::unique_ptr<io::IStream> in = std::move(input);
     RunOptions options;
@@ -293,17 +254,17 @@ class DriverTest : public ::testing::Test {
     const int code = run(
         [&] {
           return std::make_unique<PipeConnection>(std::move(in),
-                                                  std::make_unique<io::MemoryOStream>(out));
+                                                  std::make_unique<io::MemoryOStream>(out_->pipe));
         },
         options);
-    collect(out);
+    read();
     return code;
   }
 
   // Over the scripted messenger; `completed` receives what completeShutdown
   // was told, `shutdowns` how often the messenger's shutdown was started.
   int runMessenger() {
-    io::MemoryPipe out;
+    fresh();
     RunOptions options;
     options.wait = [this](std::span<os::PollSlot>, int timeoutMs) {
       if (timeoutMs < 0) throw error::EFatal("The script would wait forever");
@@ -313,38 +274,22 @@ class DriverTest : public ::testing::Test {
     options.reportError = [this](std::string_view line) { caught = std::string(line); };
     const int code = run(
         [&] {
-          return std::make_unique<ScriptedMessengerConnection>(std::move(script_), clock, out,
-                                                               shutdowns, completed);
+          return std::make_unique<ScriptedMessengerConnection>(script.take(), clock, out_->pipe,
+                                                               requests(), shutdowns, completed);
         },
         options);
-    collect(out);
+    read();
     return code;
   }
 
   // --- What was sent ---
   template <event_t N>
   std::vector<event_data_t<N>> sentOf() const {
-    std::vector<event_data_t<N>> out;
-    for (const EventPtr& ev : sent) {
-      if (ev->type == N) out.push_back(dynamic_cast<const queues::devent_t<N>&>(*ev).data);
-    }
-    return out;
+    return testkit::payloadsOf<N>(sent);
   }
-  // The log lines sent to the main process, as "level text".
-  std::vector<std::string> logLines() const {
-    std::vector<std::string> lines;
-    for (const auto& l : sentOf<queues::SYSTEM_LOG_REQUEST>())
-      lines.push_back(std::to_string(l.log_type) + " " + l.msg);
-    return lines;
-  }
-  // The types sent, without log lines.
-  std::vector<event_t> sentTypes() const {
-    std::vector<event_t> types;
-    for (const EventPtr& ev : sent) {
-      if (ev->type != queues::SYSTEM_LOG_REQUEST) types.push_back(ev->type);
-    }
-    return types;
-  }
+
+  // The uids of the requests the process sent in the last run.
+  const testkit::RequestUids& requestUids() const { return requests_; }
 
   htime::FakeClock clock{htime::usec_time(kStart)};
   std::vector<EventPtr> sent;
@@ -353,13 +298,32 @@ class DriverTest : public ::testing::Test {
   int shutdowns = 0;
 
  private:
-  void collect(io::MemoryPipe& out) {
-    io::MemoryIStream in(out);
-    queues::ioprim reader(&in, nullptr);
-    while (out.unread() > 0) sent.push_back(reader.readEvent());
+  // Takes in what the process has sent so far (whole events: it flushes
+  // each one).
+  const testkit::RequestUids& read() {
+    while (out_->pipe.unread() > 0) {
+      sent.push_back(out_->reader.readEvent());
+      requests_.observe(*sent.back());
+    }
+    return requests_;
+  }
+  Requests requests() {
+    return [this]() -> const testkit::RequestUids& { return read(); };
   }
 
-  std::deque<Step> script_;
+  // Each run sends into a pipe of its own.
+  void fresh() {
+    out_ = std::make_unique<Output>();
+    requests_ = {};
+  }
+
+  struct Output {
+    io::MemoryPipe pipe;
+    io::MemoryIStream in{pipe};
+    queues::ioprim reader{&in, nullptr};
+  };
+  std::unique_ptr<Output> out_;
+  testkit::RequestUids requests_;
 };
 
 }  // namespace halarm::testing

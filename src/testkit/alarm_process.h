@@ -3,16 +3,19 @@
 // written to its standard input (each `dest` naming the peer that sends
 // it), and everything it sends is read back from its standard output.
 //
-// Tests write their whole input first and then finish(): standard input is
-// closed (the end of every peer's stream), the output is read to its end,
-// and the exit status and standard error are collected. The event order of
-// the output is then the program's own, whatever the pipes' timing. Tests
-// that must answer a request with the uid the program chose read while it
-// runs instead, up to the reply to a metric request of their own.
+// Tests play a script (testkit/script.h) and then finish(): standard input
+// is closed (the end of every peer's stream), the output is read to its
+// end, and the exit status and standard error are collected. The event order
+// of the output is then the program's own, whatever the pipes' timing. A
+// reply to one of the program's requests is written once the request has
+// been read from the output, with its uid; tests that need a uid of their
+// own choosing from the program read while it runs, up to the reply to a
+// metric request of theirs.
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "error/exception.h"
@@ -22,6 +25,7 @@
 #include "os/spawn.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
+#include "testkit/script.h"
 
 namespace testkit {
 
@@ -70,6 +74,21 @@ class AlarmProcess {
   void send(queues::queue_t from, std::uint32_t uid, queues::event_data_t<N> data = {}) {
     send(queues::devent_t<N>(from, uid, std::move(data)));
   }
+  // Writes the script's events in order. A reply waits until the program
+  // has sent the request it answers; the events read meanwhile come first
+  // in what the next read-out returns. Pauses and ends have no meaning for
+  // a real process and are refused.
+  void play(Script& script) {
+    for (Step& step : script.take()) {
+      if (step.kind != Step::kEvent) throw error::EFatal("A child process has no script time");
+      while (!step.resolved() && !requests_.of(step.request)) keep(reader_->readEvent());
+      step.resolve(requests_);
+      sendBytes(step.bytes);
+    }
+  }
+  // The uids of the requests the program has sent so far.
+  const RequestUids& requests() const { return requests_; }
+
   // Raw bytes, for input that is not a well-formed event.
   void sendBytes(const std::vector<std::uint8_t>& bytes) {
     if (input_gone_) return;
@@ -81,21 +100,22 @@ class AlarmProcess {
     }
   }
 
-  // Everything the program sends up to and including its answer to the
-  // metric request `uid`, which it handles after all input sent before it.
+  // Everything the program sent since the last read-out, up to and
+  // including its answer to the metric request `uid`, which it handles after all input sent before it.
   std::vector<queues::EventPtr> readThroughProbe(std::uint32_t uid) {
     send<queues::GET_METRIC>(queues::QUEUE_MAIN, uid, {{"num_objs"}});
-    std::vector<queues::EventPtr> events;
     for (;;) {
-      events.push_back(reader_->readEvent());
-      const queues::event& last = *events.back();
-      if (last.type == queues::RETURN_METRIC_UINT64 && last.inresponse == uid) return events;
+      keep(reader_->readEvent());
+      const queues::event& last = *kept_.back();
+      if (last.type == queues::RETURN_METRIC_UINT64 && last.inresponse == uid)
+        return std::exchange(kept_, {});
     }
   }
 
   // Ends the input and collects everything until the program has exited.
   Outcome finish() {
     Outcome outcome;
+    outcome.events = std::exchange(kept_, {});
     try {
       in_->close();
     } catch (const error::Exception&) {
@@ -104,6 +124,7 @@ class AlarmProcess {
     for (;;) {
       try {
         outcome.events.push_back(reader_->readEvent());
+        requests_.observe(*outcome.events.back());
       } catch (const io::EEndOfStream&) {
         break;
       }
@@ -115,6 +136,10 @@ class AlarmProcess {
   }
 
  private:
+  void keep(queues::EventPtr ev) {
+    requests_.observe(*ev);
+    kept_.push_back(std::move(ev));
+  }
   static std::string readAll(int fd) {
     std::string text;
     std::uint8_t buffer[4096];
@@ -131,6 +156,8 @@ class AlarmProcess {
   std::unique_ptr<io::FdIStream> out_;
   std::unique_ptr<queues::ioprim> writer_;
   std::unique_ptr<queues::ioprim> reader_;
+  std::vector<queues::EventPtr> kept_;  // read, not yet handed out
+  RequestUids requests_;
   bool input_gone_ = false;
   bool finished_ = false;
 };

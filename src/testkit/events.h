@@ -204,4 +204,21 @@ inline std::vector<std::uint8_t> encode(const queues::event& ev) {
   return loop.drain();
 }
 
+// Takes whatever is written to it, like /dev/null.
+class Discard final : public io::OStream {
+ public:
+  std::string name() const override { return "Discard"; }
+  bool isReady() override { return true; }
+  std::size_t writeBegin(std::uint8_t*& data) override {
+    data = buffer_.data();
+    return buffer_.size();
+  }
+  void writeCommit(std::size_t) override {}
+  bool flush() override { return true; }
+  void close() override {}
+
+ private:
+  std::vector<std::uint8_t> buffer_ = std::vector<std::uint8_t>(1 << 16);
+};
+
 }  // namespace testkit

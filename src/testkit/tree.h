@@ -1,16 +1,18 @@
 #pragma once
 // Test-only: builds mirrored object trees (domains, nodes, checks, exports,
-// groups) with the properties the alarm logic reads, for unit tests,
-// end-to-end tests, fuzz targets and benchmarks alike. Never include from
-// library code.
+// groups) with the properties the alarm logic reads, and the patches that
+// change them, for unit tests, end-to-end tests, fuzz targets and
+// benchmarks alike. Never include from library code.
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "keepers/status.h"
+#include "queues/dbms.h"
 #include "tql/object.h"
 #include "tql/property.h"
 #include "tql/schema.h"
@@ -158,6 +160,20 @@ template <class... Children>
 object_ptr with(object_ptr parent, Children&&... children) {
   (parent->children.push_back(std::forward<Children>(children)), ...);
   return parent;
+}
+
+// The patch that puts `target` (with its subtree) in place at the end of
+// `path`, which runs from the root to the target's parent: a chain of bare
+// objects, one per level, down to the target, as the DBMS sends it.
+inline dbms::Return_Tql_Select_Patch_Data selectPatch(const std::vector<id_t>& path,
+                                                      object_ptr target) {
+  dbms::Return_Tql_Select_Patch_Data data;
+  data.id = target->id;
+  object_ptr chain = std::move(target);
+  for (auto it = path.rbegin(); it != path.rend(); ++it)
+    chain = with(object(0, *it), std::move(chain));
+  data.patch = std::move(chain);
+  return data;
 }
 
 }  // namespace testkit

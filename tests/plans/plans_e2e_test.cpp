@@ -19,24 +19,19 @@
 
 namespace {
 
-using namespace testkit;
 using namespace queues;
+using namespace testkit;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using tql::id_t;
 using tql::object_ptr;
 
-constexpr std::uint32_t kConfigurationUid = 2;
-constexpr std::uint32_t kSelectUid = 3;
 constexpr std::int64_t kHour = 3600;
 const id_t kRoot{0, 1};
 const id_t kNode{1, 1};
 const id_t kCheck{2, 1};
 const id_t kPlan{4, 1};
 const id_t kEvent{7, 1};
-
-using testkit::Outcome;
-using LiveAlarm = testkit::AlarmProcess;
 
 // Points into `events`, which must outlive the result.
 template <event_t N>
@@ -54,12 +49,6 @@ std::vector<std::string> incidents(const std::vector<EventPtr>& events) {
   for (const auto* i : sentOf<PUT_INCIDENTLOG>(events))
     out.push_back(i->data.text + " (" + std::to_string(i->data.level) + ")");
   return out;
-}
-
-NodeSpec quietNode() {
-  NodeSpec desc;
-  desc.frequency.reset();  // no check-ins expected: no status, no wake-ups
-  return desc;
 }
 
 object_ptr expectedEvent(std::int64_t start, std::int64_t end) {
@@ -81,39 +70,30 @@ object_ptr unexpectedEvent(std::int64_t end, const std::string& comment) {
 
 class PlansE2ETest : public ::testing::Test {
  protected:
-  void start(object_ptr tree) {
-    alarm.send<SERVER_CONFIGURATION>(QUEUE_MAIN, kConfigurationUid, {});
-    dbms::Return_Tql_Select_Data data;
-    data.res.push_back(std::move(tree));
-    alarm.send<RETURN_TQL_SELECT>(QUEUE_DBMS, kSelectUid, std::move(data));
-  }
   // The node with its check "cpu" and, when given, a plan with one event.
   object_ptr tree(object_ptr event = nullptr) {
     CheckSpec cpu;
     cpu.label = "cpu";
-    object_ptr n = with(node(kNode, quietNode()), check(kCheck, cpu));
+    NodeSpec quiet;
+    quiet.frequency.reset();  // no check-ins expected: no status, no wake-ups
+    object_ptr n = with(node(kNode, quiet), check(kCheck, cpu));
     if (event != nullptr)
       n->children.push_back(with(object(tql::cls::Plan, kPlan), std::move(event)));
     return with(domain(kRoot), std::move(n));
   }
-  void patch(const std::vector<id_t>& path, object_ptr target) {
-    dbms::Return_Tql_Select_Patch_Data data;
-    data.id = target->id;
-    object_ptr chain = std::move(target);
-    for (auto it = path.rbegin(); it != path.rend(); ++it)
-      chain = with(object(0, *it), std::move(chain));
-    data.patch = std::move(chain);
-    alarm.send<RETURN_TQL_SELECT_PATCH>(QUEUE_DBMS, kSelectUid, std::move(data));
+  // Everything since the last read-out, through the answer to a probe.
+  std::vector<EventPtr> readThrough(std::uint32_t probe) {
+    alarm.play(script);
+    return alarm.readThroughProbe(probe);
   }
-  void remove(const id_t& id) {
-    alarm.send<RETURN_TQL_SELECT_DELETE_PATCH>(QUEUE_DBMS, kSelectUid, {id, {}});
+  Outcome finish() {
+    alarm.play(script);
+    return alarm.finish();
   }
-  void state(std::int32_t s) { alarm.send<IMMEDIATE_STATE>(QUEUE_DBMS, 0, {kCheck, s}); }
   // The DBMS has deleted the event: it answers the request, then its
   // subscription drops the object.
   void deleted(std::uint32_t uid) {
-    alarm.send<RETURN_TQL_DELETE>(QUEUE_DBMS, uid, {});
-    remove(kEvent);
+    script.send<RETURN_TQL_DELETE>(QUEUE_DBMS, uid, {}).remove(kEvent);
   }
 
   void expectOrderlyEnd(const Outcome& o) {
@@ -129,60 +109,60 @@ class PlansE2ETest : public ::testing::Test {
     EXPECT_FALSE(del.data.clear_master_id);
   }
 
-  LiveAlarm alarm;
+  AlarmProcess alarm;
+  Script script;
   const std::int64_t now_ = std::time(nullptr);
 };
 
 TEST_F(PlansE2ETest, ExpiredEventIsDeletedOnceAndTheReplyToTheDeleteIsDropped) {
-  start(tree(expectedEvent(now_ - 2 * kHour, now_ - kHour)));
-  const auto first = alarm.readThroughProbe(50);
+  script.start(tree(expectedEvent(now_ - 2 * kHour, now_ - kHour)));
+  const auto first = readThrough(50);
   const auto deletes = sentOf<TQL_DELETE>(first);
   ASSERT_EQ(deletes.size(), 1u);
   expectDeleteOfTheEvent(*deletes[0]);
   const std::uint32_t uid = deletes[0]->inresponse;
 
   // More events while the delete is in flight: nothing is sent again.
-  state(3);
-  state(0);
-  EXPECT_THAT(sentOf<TQL_DELETE>(alarm.readThroughProbe(51)), IsEmpty());
+  script.state(kCheck, 3).state(kCheck, 0);
+  EXPECT_THAT(sentOf<TQL_DELETE>(readThrough(51)), IsEmpty());
 
   deleted(uid);
-  state(3);
-  const Outcome o = alarm.finish();
+  script.state(kCheck, 3);
+  const Outcome o = finish();
   expectOrderlyEnd(o);  // no "unexpected event RETURN_TQL_DELETE"
   EXPECT_THAT(sentOf<TQL_DELETE>(o.events), IsEmpty());
   EXPECT_THAT(incidents(o.events), ElementsAre("cpu Reached ALERT level (4)"));
 }
 
 TEST_F(PlansE2ETest, EventDeliveredAgainBeforeItsDeleteArrivesIsDeletedAgain) {
-  start(tree(expectedEvent(now_ - 2 * kHour, now_ - kHour)));
-  const auto first = alarm.readThroughProbe(50);
+  script.start(tree(expectedEvent(now_ - 2 * kHour, now_ - kHour)));
+  const auto first = readThrough(50);
   const auto firstDeletes = sentOf<TQL_DELETE>(first);
   ASSERT_EQ(firstDeletes.size(), 1u);
   const std::uint32_t firstUid = firstDeletes[0]->inresponse;
 
-  patch({kRoot, kNode, kPlan}, expectedEvent(now_ - 2 * kHour, now_ - kHour));
-  const auto second = alarm.readThroughProbe(51);
+  script.patch({kRoot, kNode, kPlan}, expectedEvent(now_ - 2 * kHour, now_ - kHour));
+  const auto second = readThrough(51);
   const auto secondDeletes = sentOf<TQL_DELETE>(second);
   ASSERT_EQ(secondDeletes.size(), 1u);
   expectDeleteOfTheEvent(*secondDeletes[0]);
   EXPECT_NE(secondDeletes[0]->inresponse, firstUid);
 
-  alarm.send<RETURN_TQL_DELETE>(QUEUE_DBMS, firstUid, {});
+  script.send<RETURN_TQL_DELETE>(QUEUE_DBMS, firstUid, {});
   deleted(secondDeletes[0]->inresponse);
-  const Outcome o = alarm.finish();
+  const Outcome o = finish();
   expectOrderlyEnd(o);
   EXPECT_THAT(sentOf<TQL_DELETE>(o.events), IsEmpty());
 }
 
 TEST_F(PlansE2ETest, DowntimeIsLoggedWhenEnteredAndWhenThePlanGoes) {
-  start(tree());
-  state(3);
-  patch({kRoot, kNode},
-        with(object(tql::cls::Plan, kPlan), unexpectedEvent(now_ + kHour, "disk swap")));
-  const auto during = alarm.readThroughProbe(50);
-  remove(kPlan);
-  const Outcome o = alarm.finish();
+  script.start(tree());
+  script.state(kCheck, 3);
+  script.patch({kRoot, kNode},
+               with(object(tql::cls::Plan, kPlan), unexpectedEvent(now_ + kHour, "disk swap")));
+  const auto during = readThrough(50);
+  script.remove(kPlan);
+  const Outcome o = finish();
   expectOrderlyEnd(o);
 
   EXPECT_THAT(incidents(during), ElementsAre("cpu Reached ALERT level (4)",

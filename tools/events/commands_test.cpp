@@ -37,13 +37,6 @@ class PrintEventsTest : public ::testing::Test {
   queues::devent_t<queues::SYS_EXIT> exit_{queues::QUEUE_MAIN, 3, {0}};
 };
 
-TEST_F(PrintEventsTest, PrintsEachEventsTextForm) {
-  feed(checkin_);
-  feed(exit_);
-  EXPECT_EQ(print(), 2u);
-  EXPECT_EQ(out_.str(), checkin_.toString() + "\n" + exit_.toString());
-}
-
 TEST_F(PrintEventsTest, JsonOutputIsAnArrayThatEncodesBackToTheSameBytes) {
   feed(checkin_);
   feed(exit_);

@@ -117,21 +117,11 @@ std::string errorFor(const std::string& document) {
 TEST(EventJsonErrors, NameThePlaceAndTheProblem) {
   EXPECT_EQ(errorFor(R"({"type": "IMMEDIATE_STATE", "dest": "dbms", "data": {"id": 5}})"),
             R"(/data/id: expected an object id such as "0.1.5", found 5)");
-  EXPECT_EQ(errorFor(R"({"type": "IMMEDIATE_STATE", "dest": "dbms", "data": {"stat": 1}})"),
-            R"(/data/stat: unknown field "stat" (fields: id, state))");
   EXPECT_EQ(errorFor(R"({"type": "IMMEDIATE_STATE", "dest": "dbms", "data": {"state": 1e3}})"),
             "/data/state: expected an integer from -2147483648 to 2147483647, found 1000.0");
-  EXPECT_EQ(errorFor(R"({"type": "SET_STATUS", "dest": "dbms", "data": {"status": -1}})"),
-            "/data/status: expected an integer from 0 to 4294967295, found -1");
-  EXPECT_EQ(errorFor(R"({"type": "IMMEDIATE_STAT", "dest": "dbms"})"),
-            R"(/type: unknown event type "IMMEDIATE_STAT")");
   EXPECT_EQ(errorFor(R"({"type": 196, "dest": "dbms"})"),
             "/type: expected an event type name or a number from 1 to 195, found 196");
-  EXPECT_EQ(errorFor(R"({"type": "SYS_EXIT", "dest": "dbsm"})"),
-            R"(/dest: unknown queue name "dbsm" (main, schd, dbms, alrm, alrt, ...))");
   EXPECT_EQ(errorFor(R"({"type": "SYS_EXIT"})"), R"((top): an event needs a "dest")");
-  EXPECT_EQ(errorFor(R"([1])"),
-            R"((top): expected an event {"type": ..., "dest": ..., "data": ...}, found [1])");
   EXPECT_EQ(errorFor(R"({"type": "CHECKIN", "dest": 2, "data": {"id": "1.2.3.4"}})"),
             R"(/data/id: expected an object id such as "0.1.5" (at most three numbers), )"
             R"(found "1.2.3.4")");
@@ -140,18 +130,12 @@ TEST(EventJsonErrors, NameThePlaceAndTheProblem) {
 TEST(EventJsonErrors, PropertiesAndNestedValues) {
   const std::string select =
       R"({"type": "RETURN_TQL_SELECT", "dest": "dbms", "data": {"res": [{"properties": )";
-  EXPECT_EQ(errorFor(select + R"({"warn": {"value": 3}}}]}})"),
-            R"(/data/res/0/properties/warn: a property needs a "type")");
   EXPECT_EQ(errorFor(select + R"({"warn": {"type": "integer", "value": 3}}}]}})"),
             "/data/res/0/properties/warn/type: unknown property type \"integer\" (string, "
             "string_list, object_set, object, version, action, real, bignum, gid, gid_list, date, "
             "index, int, uint, boolean, blob, lob, oid, enum)");
-  EXPECT_EQ(errorFor(select + R"({"wrn": {"type": "int", "value": 3}}}]}})"),
-            R"(/data/res/0/properties/wrn: unknown property name "wrn")");
   EXPECT_EQ(errorFor(select + R"({"comment": {"type": "blob", "value": "abc"}}}]}})"),
             R"(/data/res/0/properties/comment/value: odd number of hex digits in "abc")");
-  EXPECT_EQ(errorFor(select + R"({"comment": {"type": "string", "major": 1}}}]}})"),
-            R"(/data/res/0/properties/comment/major: unknown field "major" of a string property)");
   EXPECT_EQ(errorFor(R"({"type": "SCHEDULE_EVENT_RELATIVE", "dest": "schd",
                          "data": {"ev": {"type": "SYS_EXIT", "dest": "alrm",
                                          "data": {"code": "x"}}}})"),

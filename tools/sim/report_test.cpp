@@ -32,21 +32,6 @@ class TextReportTest : public ::testing::Test {
   std::unique_ptr<Observer> report_;
 };
 
-TEST_F(TextReportTest, StatusLineShowsPathTransitionIncidentAndWhoActed) {
-  start();
-  StatusChange c = change(20, "web01 / S / HTTP", 13, 1);
-  c.incident = "HTTP Left alert level";
-  c.user = "alice";
-  c.verb = "acknowledged";
-  c.comment = "fixed";
-  report_->statusChange(c);
-  report_->statusChange(change(32.25, "web01", 1, 9));
-  EXPECT_EQ(out_.str(),
-            "   20.0s  web01 / S / HTTP  ALERT -> GOOD               HTTP Left alert level; "
-            "acknowledged by alice: \"fixed\"\n"
-            "   32.2s  web01             GOOD -> ALERT (explained)\n");
-}
-
 TEST_F(TextReportTest, ObjectsComingUpGoodTogetherAreOneLineEvenAcrossLogLines) {
   start();
   report_->statusChange(change(0, "a", 0, 1));
@@ -64,25 +49,6 @@ TEST_F(TextReportTest, ObjectsComingUpGoodTogetherAreOneLineEvenAcrossLogLines) 
             "    6.0s  e                 NA -> WARN\n");
 }
 
-TEST_F(TextReportTest, FinalTableCountsWorstFirstAndListsUnmetExpectations) {
-  start();
-  FinalReport final;
-  final.t = 9;
-  final.objects = {{"web01", {1, 1}, 1}, {"web01 / S / HTTP", {1, 3}, 7}, {"db01", {1, 4}, 1}};
-  final.alarm = {true, "exit code 0"};
-  final.expectations = 2;
-  final.unmet = {"web01 / S / HTTP is WARN (explained), expected GOOD"};
-  report_->finished(final);
-  EXPECT_EQ(out_.str(),
-            "\nFinal statuses after 9.0 s:\n"
-            "  web01             GOOD\n"
-            "  web01 / S / HTTP  WARN (explained)\n"
-            "  db01              GOOD\n"
-            "  1 WARN (explained), 2 GOOD\n"
-            "Alarm process: exit code 0\n"
-            "Expectation not met: web01 / S / HTTP is WARN (explained), expected GOOD\n");
-}
-
 TEST_F(TextReportTest, QuietShowsOnlyProblemsAndTheEnd) {
   start(true);
   report_->note(1, "n");
@@ -91,17 +57,6 @@ TEST_F(TextReportTest, QuietShowsOnlyProblemsAndTheEnd) {
   report_->statusChange(change(2, "web01", 1, 13));
   report_->problem(3, "p");
   EXPECT_EQ(out_.str(), "    3.0s  !! p\n");
-}
-
-TEST(CountByStatus, WorstFirstThenByCode) {
-  const std::vector<FinalStatus> objects = {{"a", {}, 1}, {"b", {}, 8}, {"c", {}, 13},
-                                            {"d", {}, 1}, {"e", {}, 5}, {"f", {}, 0}};
-  EXPECT_EQ(countByStatus(objects),
-            (std::vector<std::pair<std::string, std::size_t>>{{"ALERT", 1},
-                                                              {"ALERT (downtime)", 1},
-                                                              {"UNKNOWN (explained)", 1},
-                                                              {"GOOD", 2},
-                                                              {"NA", 1}}));
 }
 
 TEST(JsonReport, OneParseableObjectPerRecord) {

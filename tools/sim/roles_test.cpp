@@ -92,16 +92,6 @@ TEST_F(DbmsRoleTest, AnswersTheSelectAfterReportingStatesAndCheckins) {
       "web01 / Services / Off; inactive checks are not selected"));
 }
 
-TEST_F(DbmsRoleTest, StoresStatusesAndHandsOverTheLastIncidentOnce) {
-  subscribe();
-  take();
-  handle<queues::PUT_INCIDENTLOG>(0, {1000, at("web01").id, "HTTP Reached WARNING level", 2});
-  handle<queues::SET_STATUS>(0, {at("web01/Services/HTTP").id, 12, 1000, 0});
-  EXPECT_EQ(dbms_.statuses().at(at("web01/Services/HTTP").id).status, 12u);
-  EXPECT_EQ(dbms_.takeLastIncident()->text, "HTTP Reached WARNING level");
-  EXPECT_FALSE(dbms_.takeLastIncident().has_value());
-}
-
 TEST_F(DbmsRoleTest, DeleteIsAnsweredThenCarriedOutWithItsPatch) {
   subscribe();
   take();
@@ -131,34 +121,6 @@ TEST_F(DbmsRoleTest, ForgetEndsPatchingForThatSubscription) {
   EXPECT_EQ(data<queues::RETURN_TQL_FORGET>(out[0]).status, 1);
 }
 
-TEST_F(DbmsRoleTest, LateNodeGetsItsLateState) {
-  subscribe();
-  take();
-  const Outbox out = handle<queues::LATE_CHECKIN>(0, {at("web01").id});
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(data<queues::IMMEDIATE_STATE>(out[0]).id, at("web01").id);
-  EXPECT_EQ(data<queues::IMMEDIATE_STATE>(out[0]).state, 2);
-}
-
-TEST_F(DbmsRoleTest, UserActionsCarryTheUsersId) {
-  subscribe();
-  take();
-  const Outbox out = perform(R"(
-      {"at": 1, "do": "acknowledge", "object": "web01/Services/HTTP", "user": "alice",
-       "comment": "known"},
-      {"at": 2, "do": "reset", "object": "web01", "user": "bob", "recursive": true},
-      {"at": 3, "do": "acknowledge", "object": "web01", "user": "alice"})");
-  ASSERT_EQ(out.size(), 3u);
-  const auto& ack = data<queues::ACKNOWLEDGE_ALERT>(out[0]);
-  EXPECT_EQ(ack.user, tql::id_t({2, 1}));
-  EXPECT_EQ(ack.comment, "known");
-  EXPECT_EQ(ack.object, at("web01/Services/HTTP").id);
-  EXPECT_EQ(data<queues::RESET_SCORE>(out[1]).user, tql::id_t({2, 2}));
-  EXPECT_TRUE(data<queues::RESET_SCORE>(out[1]).recursive);
-  EXPECT_EQ(data<queues::ACKNOWLEDGE_ALERT>(out[2]).user, tql::id_t({2, 1}));
-  EXPECT_EQ(dbms_.userName({2, 2}), "bob");
-}
-
 TEST_F(DbmsRoleTest, ChangesThatAffectSelectionSendTheRightPatch) {
   subscribe();
   take();
@@ -174,27 +136,6 @@ TEST_F(DbmsRoleTest, ChangesThatAffectSelectionSendTheRightPatch) {
   out = perform(R"({"at": 4, "do": "set", "object": "web01/Services/HTTP",
                     "properties": {"warnScore": 3}})");
   EXPECT_TRUE(out.empty());
-}
-
-TEST_F(DbmsRoleTest, AddedObjectsComeWithTheirStateAfterThePatch) {
-  subscribe();
-  take();
-  const Outbox out = perform(R"({"at": 1, "do": "add", "parent": "db01/Services",
-                                 "check": {"label": "TLS", "state": "alert"}})");
-  ASSERT_EQ(out.size(), 2u);
-  EXPECT_EQ(data<queues::RETURN_TQL_SELECT_PATCH>(out[0]).id, at("db01/Services/TLS").id);
-  EXPECT_EQ(data<queues::IMMEDIATE_STATES>(out[1]).states.front().state, 3);
-}
-
-TEST_F(DbmsRoleTest, ActionOnAnObjectThatIsGoneIsSkippedAndReported) {
-  subscribe();
-  take();
-  handle<queues::TQL_DELETE>(41, {at("web01").id, {1, 0}, {}, false});
-  observer_.lines.clear();
-  EXPECT_TRUE(perform(R"({"at": 1, "do": "checkin", "object": "web01"})").empty());
-  EXPECT_EQ(observer_.lines.at(0),
-            "problem skipped the action at /timeline/0: /timeline/0/object: no object \"web01\": "
-            "Acme has no child labelled \"web01\" (its children: db01)");
 }
 
 // --- The mirror a subscriber builds from the reply and the patches always

@@ -52,29 +52,6 @@ TEST_F(SubscriptionTest, ResultCarriesTheWantedPropertiesOrAllWhenNoneAreNamed) 
   EXPECT_EQ(event.properties.size(), 3u);  // active, comment, endTime: everything it has
 }
 
-TEST_F(SubscriptionTest, PatchIsAChainDownToTheObjectWithItsWholeSubtree) {
-  const tql::object_ptr chain = select_.patch(at("HQ/web01/Services"));
-  std::vector<tql::id_t> ids;
-  const tql::object_t* n = chain.get();
-  while (n->id != at("HQ/web01/Services").id) {
-    ASSERT_EQ(n->children.size(), 1u);
-    ids.push_back(n->id);
-    n = n->children[0].get();
-  }
-  EXPECT_EQ(ids, (std::vector<tql::id_t>{{0, 1}, at("HQ").id, at("HQ/web01").id}));
-  // The group keeps its inner group and its active check (with its
-  // accumulation); the inactive check stays out.
-  ASSERT_EQ(n->children.size(), 2u);
-  EXPECT_EQ(n->children[0]->id, at("HQ/web01/Services/Inner").id);
-  EXPECT_EQ(n->children[1]->children.at(0)->id, at("HQ/web01/Services/HTTP/Sum").id);
-}
-
-TEST_F(SubscriptionTest, RootsOutsideTheRequestOrPatternSelectNothing) {
-  EXPECT_TRUE(Subscription(1, {{9, 9}}, testing::alarmLikePattern()).select(tree_).empty());
-  EXPECT_TRUE(
-      Subscription(1, {{0, 1}}, testing::patternNode(tql::cls::Node, 0)).select(tree_).empty());
-}
-
 TEST(Satisfies, MissingOrIncomparablePropertiesFailTheCondition) {
   SimObject check;
   check.kind = Kind::check;

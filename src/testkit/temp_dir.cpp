@@ -1,4 +1,4 @@
-#include "os/temp_dir.h"
+#include "testkit/temp_dir.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -8,7 +8,7 @@
 
 #include "error/system_error.h"
 
-namespace os {
+namespace testkit {
 
 std::string makeTemporaryDirectory(const std::string& prefix) {
   const std::string pattern =
@@ -19,4 +19,4 @@ std::string makeTemporaryDirectory(const std::string& prefix) {
   return std::string(path.data());
 }
 
-}  // namespace os
+}  // namespace testkit
