@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "alarm/pipe_connection.h"
-#include "alarm/run.h"
+#include "halarm/pipe_connection.h"
+#include "halarm/run.h"
 #include "io/memory_stream.h"
 #include "keepers/run_state.h"
 #include "queues/devent.h"

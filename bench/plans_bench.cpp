@@ -27,7 +27,7 @@
 #include "queues/dbms.h"
 #include "testkit/timezone.h"
 #include "testkit/tree.h"
-#include "time/fake_clock.h"
+#include "htime/fake_clock.h"
 #include "tql/schema.h"
 #include "tql/subscription/incremental_subscriber.h"
 

@@ -37,8 +37,8 @@
 #include <string>
 #include <vector>
 
-#include "alarm/pipe_connection.h"
-#include "alarm/run.h"
+#include "halarm/pipe_connection.h"
+#include "halarm/run.h"
 #include "error/exception.h"
 #include "io/exceptions.h"
 #include "io/memory_stream.h"
@@ -46,7 +46,7 @@
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "testkit/script.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 #include "tql/subscription/incremental_subscriber.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace io {
 

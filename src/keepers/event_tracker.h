@@ -12,7 +12,7 @@
 #include <set>
 
 #include "keepers/node_pool.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 #include "tql/id.h"
 
 namespace keepers {

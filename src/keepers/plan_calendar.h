@@ -13,7 +13,7 @@
 // The work is one pass over the plan's elements; daily and weekly kinds cost
 // a handful of local-time conversions per evaluation, not per element.
 #include "queues/tql_values.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace keepers {
 

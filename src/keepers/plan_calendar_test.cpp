@@ -8,7 +8,7 @@
 
 #include "testkit/matcher.h"
 #include "testkit/timezone.h"
-#include "time/fake_clock.h"
+#include "htime/fake_clock.h"
 #include "tql/errors.h"
 #include "tql/schema.h"
 

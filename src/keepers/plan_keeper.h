@@ -25,7 +25,7 @@
 #include "keepers/count_keeper.h"
 #include "keepers/event_tracker.h"
 #include "keepers/run_state.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 #include "tql/subscription/incremental_subscriber.h"
 
 namespace keepers {

@@ -22,7 +22,7 @@
 #include "keepers/event_sink.h"
 #include "keepers/event_tracker.h"
 #include "keepers/status.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace keepers {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace keepers {
 

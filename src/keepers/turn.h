@@ -18,7 +18,7 @@
 // Main thread only.
 #include "keepers/event_sink.h"
 #include "keepers/event_tracker.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace keepers {
 

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "error/exception.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace meter {
 

@@ -10,7 +10,7 @@
 #include "meter/process_metrics.h"
 #include "os/fd.h"
 #include "queues/devent.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace queues {
 namespace {

@@ -38,7 +38,7 @@
 #include "error/check.h"
 #include "queues/ioprim.h"
 #include "queues/types.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 #include "tql/id.h"
 
 namespace queues {

@@ -7,7 +7,7 @@
 
 #include "queues/record.h"
 #include "queues/types.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace control {
 

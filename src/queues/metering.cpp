@@ -9,7 +9,7 @@
 #include "meter/process_metrics.h"
 #include "queues/childqueue.h"
 #include "queues/devent.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace queues {
 namespace {

@@ -10,7 +10,7 @@
 #include "meter/metric.h"
 #include "meter/process_metrics.h"
 #include "testkit/pipe_peer.h"
-#include "time/fake_clock.h"
+#include "htime/fake_clock.h"
 
 namespace queues {
 namespace {

@@ -5,7 +5,7 @@
 #include "meter/process_metrics.h"
 #include "testkit/matcher.h"
 #include "testkit/pipe_peer.h"
-#include "time/fake_clock.h"
+#include "htime/fake_clock.h"
 
 namespace queues {
 namespace {

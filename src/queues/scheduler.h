@@ -7,7 +7,7 @@
 #include "error/check.h"
 #include "queues/codec.h"
 #include "queues/event.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace queues {
 

@@ -27,7 +27,7 @@
 #include "queues/dbms.h"
 #include "queues/devent.h"
 #include "testkit/tree.h"
-#include "time/fake_clock.h"
+#include "htime/fake_clock.h"
 #include "tql/subscription/incremental_subscriber.h"
 
 namespace testkit {

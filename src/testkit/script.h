@@ -22,7 +22,7 @@
 #include "queues/devent.h"
 #include "testkit/events.h"
 #include "testkit/tree.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace testkit {
 

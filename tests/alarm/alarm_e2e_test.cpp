@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <ctime>
 
-#include "alarm/subscription.h"
+#include "halarm/subscription.h"
 #include "testkit/alarm_process.h"
 
 namespace halarm::e2e {

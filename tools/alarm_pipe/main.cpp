@@ -16,8 +16,8 @@
 // command line.
 #include <cstdio>
 
-#include "alarm/pipe_connection.h"
-#include "alarm/run.h"
+#include "halarm/pipe_connection.h"
+#include "halarm/run.h"
 #include "crash/crash_handler.h"
 #include "error/exception.h"
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "queues/event.h"
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace sim {
 

@@ -8,7 +8,7 @@
 
 #include "queues/devent.h"
 #include "sim/sim_testing.h"
-#include "time/fake_clock.h"
+#include "htime/fake_clock.h"
 #include "tql/subscription/incremental_subscriber.h"
 
 namespace sim {

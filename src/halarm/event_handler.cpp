@@ -1,9 +1,9 @@
-#include "alarm/event_handler.h"
+#include "halarm/event_handler.h"
 
 #include <string>
 
-#include "alarm/checked_cast.h"
-#include "alarm/subscription.h"
+#include "halarm/checked_cast.h"
+#include "halarm/subscription.h"
 #include "error/check.h"
 #include "error/exception.h"
 #include "keepers/node_score_keeper.h"

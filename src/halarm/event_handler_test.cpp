@@ -1,10 +1,10 @@
-#include "alarm/event_handler.h"
+#include "halarm/event_handler.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "alarm/subscription.h"
+#include "halarm/subscription.h"
 #include "error/exception.h"
 #include "io/memory_stream.h"
 #include "keepers/run_state.h"

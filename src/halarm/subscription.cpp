@@ -1,4 +1,4 @@
-#include "alarm/subscription.h"
+#include "halarm/subscription.h"
 
 #include <initializer_list>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "alarm/pipe_connection.h"
+#include "halarm/pipe_connection.h"
 
 #include <memory>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "alarm/checked_cast.h"
+#include "halarm/checked_cast.h"
 
 #include <cxxabi.h>
 

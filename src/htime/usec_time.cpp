@@ -1,4 +1,4 @@
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 #include <cmath>
 #include <cstdio>

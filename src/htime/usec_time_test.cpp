@@ -1,4 +1,4 @@
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <sstream>
 #include <string>
 
-#include "time/fake_clock.h"
+#include "htime/fake_clock.h"
 
 namespace htime {
 namespace {

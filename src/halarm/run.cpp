@@ -1,11 +1,11 @@
-#include "alarm/run.h"
+#include "halarm/run.h"
 
 #include <cstdio>
 #include <string>
 #include <utility>
 
-#include "alarm/event_handler.h"
-#include "alarm/subscription.h"
+#include "halarm/event_handler.h"
+#include "halarm/subscription.h"
 #include "error/check.h"
 #include "error/exception.h"
 #include "io/timer.h"

@@ -1,12 +1,12 @@
-#include "alarm/run.h"
+#include "halarm/run.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "alarm/driver_testing.h"
-#include "alarm/subscription.h"
+#include "halarm/driver_testing.h"
+#include "halarm/subscription.h"
 
 namespace halarm::testing {
 namespace {

@@ -5,7 +5,7 @@
 // names its sender. The end of the input is the end of every peer's
 // stream. This is how the process runs without the rest of the server:
 // driven by a test, a captured session or a fuzzer.
-#include "alarm/run.h"
+#include "halarm/run.h"
 #include "io/stream.h"
 #include "queues/childqueue.h"
 

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "alarm/pipe_connection.h"
-#include "alarm/run.h"
+#include "halarm/pipe_connection.h"
+#include "halarm/run.h"
 #include "io/exceptions.h"
 #include "io/memory_stream.h"
 #include "keepers/run_state.h"
@@ -33,7 +33,7 @@
 #include "queues/ioprim.h"
 #include "queues/messenger.h"
 #include "testkit/script.h"
-#include "time/fake_clock.h"
+#include "htime/fake_clock.h"
 
 namespace halarm::testing {
 

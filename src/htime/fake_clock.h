@@ -2,7 +2,7 @@
 // Test-only: a clock that stands still until the test moves it. While a
 // FakeClock exists, htime::now() returns its time; its destruction restores
 // the real clock. One at a time.
-#include "time/usec_time.h"
+#include "htime/usec_time.h"
 
 namespace htime {
 
