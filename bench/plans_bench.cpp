@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "htime/fake_clock.h"
 #include "keepers/domain_keeper.h"
 #include "keepers/event_sink.h"
 #include "keepers/plan_keeper.h"
@@ -27,7 +28,6 @@
 #include "queues/dbms.h"
 #include "testkit/timezone.h"
 #include "testkit/tree.h"
-#include "htime/fake_clock.h"
 #include "tql/schema.h"
 #include "tql/subscription/incremental_subscriber.h"
 

@@ -37,16 +37,16 @@
 #include <string>
 #include <vector>
 
+#include "error/exception.h"
 #include "halarm/pipe_connection.h"
 #include "halarm/run.h"
-#include "error/exception.h"
+#include "htime/usec_time.h"
 #include "io/exceptions.h"
 #include "io/memory_stream.h"
 #include "keepers/run_state.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "testkit/script.h"
-#include "htime/usec_time.h"
 #include "tql/subscription/incremental_subscriber.h"
 
 namespace {

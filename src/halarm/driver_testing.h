@@ -26,6 +26,7 @@
 
 #include "halarm/pipe_connection.h"
 #include "halarm/run.h"
+#include "htime/fake_clock.h"
 #include "io/exceptions.h"
 #include "io/memory_stream.h"
 #include "keepers/run_state.h"
@@ -33,7 +34,6 @@
 #include "queues/ioprim.h"
 #include "queues/messenger.h"
 #include "testkit/script.h"
-#include "htime/fake_clock.h"
 
 namespace halarm::testing {
 

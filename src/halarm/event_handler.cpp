@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "halarm/checked_cast.h"
-#include "halarm/subscription.h"
 #include "error/check.h"
 #include "error/exception.h"
+#include "halarm/checked_cast.h"
+#include "halarm/subscription.h"
 #include "keepers/node_score_keeper.h"
 #include "keepers/run_state.h"
 #include "keepers/score_keeper.h"

@@ -4,8 +4,8 @@
 
 #include <memory>
 
-#include "halarm/subscription.h"
 #include "error/exception.h"
+#include "halarm/subscription.h"
 #include "io/memory_stream.h"
 #include "keepers/run_state.h"
 #include "queues/devent.h"

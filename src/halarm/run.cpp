@@ -4,10 +4,10 @@
 #include <string>
 #include <utility>
 
-#include "halarm/event_handler.h"
-#include "halarm/subscription.h"
 #include "error/check.h"
 #include "error/exception.h"
+#include "halarm/event_handler.h"
+#include "halarm/subscription.h"
 #include "io/timer.h"
 #include "keepers/event_sink.h"
 #include "keepers/event_tracker.h"

@@ -11,8 +11,8 @@
 #include <map>
 #include <set>
 
-#include "keepers/node_pool.h"
 #include "htime/usec_time.h"
+#include "keepers/node_pool.h"
 #include "tql/id.h"
 
 namespace keepers {

@@ -12,8 +12,8 @@
 //
 // The work is one pass over the plan's elements; daily and weekly kinds cost
 // a handful of local-time conversions per evaluation, not per element.
-#include "queues/tql_values.h"
 #include "htime/usec_time.h"
+#include "queues/tql_values.h"
 
 namespace keepers {
 

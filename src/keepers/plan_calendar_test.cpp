@@ -6,9 +6,9 @@
 #include <memory>
 #include <string>
 
+#include "htime/fake_clock.h"
 #include "testkit/matcher.h"
 #include "testkit/timezone.h"
-#include "htime/fake_clock.h"
 #include "tql/errors.h"
 #include "tql/schema.h"
 

@@ -22,10 +22,10 @@
 #include <cstdint>
 #include <string>
 
+#include "htime/usec_time.h"
 #include "keepers/count_keeper.h"
 #include "keepers/event_tracker.h"
 #include "keepers/run_state.h"
-#include "htime/usec_time.h"
 #include "tql/subscription/incremental_subscriber.h"
 
 namespace keepers {

@@ -18,11 +18,11 @@
 #include <memory>
 #include <string>
 
+#include "htime/usec_time.h"
 #include "keepers/count_keeper.h"
 #include "keepers/event_sink.h"
 #include "keepers/event_tracker.h"
 #include "keepers/status.h"
-#include "htime/usec_time.h"
 
 namespace keepers {
 

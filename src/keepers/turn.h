@@ -16,9 +16,9 @@
 // unsent (the caller also stops waiting for boundaries).
 //
 // Main thread only.
+#include "htime/usec_time.h"
 #include "keepers/event_sink.h"
 #include "keepers/event_tracker.h"
-#include "htime/usec_time.h"
 
 namespace keepers {
 

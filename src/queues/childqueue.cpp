@@ -4,13 +4,13 @@
 #include <utility>
 
 #include "error/check.h"
+#include "htime/usec_time.h"
 #include "io/exceptions.h"
 #include "io/fd_stream.h"
 #include "meter/log.h"
 #include "meter/process_metrics.h"
 #include "os/fd.h"
 #include "queues/devent.h"
-#include "htime/usec_time.h"
 
 namespace queues {
 namespace {

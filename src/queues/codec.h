@@ -36,9 +36,9 @@
 #include <vector>
 
 #include "error/check.h"
+#include "htime/usec_time.h"
 #include "queues/ioprim.h"
 #include "queues/types.h"
-#include "htime/usec_time.h"
 #include "tql/id.h"
 
 namespace queues {

@@ -5,9 +5,9 @@
 #include <set>
 #include <string>
 
+#include "htime/usec_time.h"
 #include "queues/record.h"
 #include "queues/types.h"
-#include "htime/usec_time.h"
 
 namespace control {
 

@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "error/check.h"
+#include "htime/usec_time.h"
 #include "meter/metric.h"
 #include "meter/process_metrics.h"
 #include "queues/childqueue.h"
 #include "queues/devent.h"
-#include "htime/usec_time.h"
 
 namespace queues {
 namespace {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "htime/fake_clock.h"
 #include "meter/metric.h"
 #include "meter/process_metrics.h"
 #include "testkit/pipe_peer.h"
-#include "htime/fake_clock.h"
 
 namespace queues {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "htime/fake_clock.h"
 #include "meter/process_metrics.h"
 #include "testkit/matcher.h"
 #include "testkit/pipe_peer.h"
-#include "htime/fake_clock.h"
 
 namespace queues {
 namespace {

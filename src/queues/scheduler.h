@@ -5,9 +5,9 @@
 #include <memory>
 
 #include "error/check.h"
+#include "htime/usec_time.h"
 #include "queues/codec.h"
 #include "queues/event.h"
-#include "htime/usec_time.h"
 
 namespace queues {
 

@@ -101,7 +101,8 @@ class AlarmProcess {
   }
 
   // Everything the program sent since the last read-out, up to and
-  // including its answer to the metric request `uid`, which it handles after all input sent before it.
+  // including its answer to the metric request `uid`, which it handles after all input sent before
+  // it.
   std::vector<queues::EventPtr> readThroughProbe(std::uint32_t uid) {
     send<queues::GET_METRIC>(queues::QUEUE_MAIN, uid, {{"num_objs"}});
     for (;;) {

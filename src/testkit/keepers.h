@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "htime/fake_clock.h"
 #include "keepers/count_keeper.h"
 #include "keepers/domain_keeper.h"
 #include "keepers/event_sink.h"
@@ -27,7 +28,6 @@
 #include "queues/dbms.h"
 #include "queues/devent.h"
 #include "testkit/tree.h"
-#include "htime/fake_clock.h"
 #include "tql/subscription/incremental_subscriber.h"
 
 namespace testkit {

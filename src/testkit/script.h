@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "error/exception.h"
+#include "htime/usec_time.h"
 #include "queues/devent.h"
 #include "testkit/events.h"
 #include "testkit/tree.h"
-#include "htime/usec_time.h"
 
 namespace testkit {
 

@@ -24,7 +24,6 @@ class bignum_t {
   // Decimal text: "0", "-42", never a '+' or leading zeros.
   std::string toString() const;
 
-
   friend bool operator==(const bignum_t&, const bignum_t&) = default;
   friend std::strong_ordering operator<=>(const bignum_t& a, const bignum_t& b) noexcept;
 

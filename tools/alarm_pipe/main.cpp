@@ -16,10 +16,10 @@
 // command line.
 #include <cstdio>
 
-#include "halarm/pipe_connection.h"
-#include "halarm/run.h"
 #include "crash/crash_handler.h"
 #include "error/exception.h"
+#include "halarm/pipe_connection.h"
+#include "halarm/run.h"
 
 int main() {
   try {

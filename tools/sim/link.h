@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "queues/event.h"
 #include "htime/usec_time.h"
+#include "queues/event.h"
 
 namespace sim {
 

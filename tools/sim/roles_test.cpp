@@ -6,9 +6,9 @@
 #include <random>
 #include <sstream>
 
+#include "htime/fake_clock.h"
 #include "queues/devent.h"
 #include "sim/sim_testing.h"
-#include "htime/fake_clock.h"
 #include "tql/subscription/incremental_subscriber.h"
 
 namespace sim {

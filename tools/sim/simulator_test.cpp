@@ -5,9 +5,9 @@
 #include <deque>
 #include <functional>
 
+#include "htime/fake_clock.h"
 #include "queues/devent.h"
 #include "sim/sim_testing.h"
-#include "htime/fake_clock.h"
 
 namespace sim {
 namespace {
