@@ -50,9 +50,9 @@ object_ptr tree() {
   for (std::uint32_t n = 0; n < kNodes; ++n) {
     object_ptr nd = testkit::node({1, n});
     for (std::uint32_t i = 0; i < kChecksPerNode; ++i) {
-      testkit::CheckSpec spec;
-      spec.label = "check " + std::to_string(n * kChecksPerNode + i);
-      nd->children.push_back(testkit::check(checkId(n * kChecksPerNode + i), spec));
+      testkit::CheckSpec desc;
+      desc.label = "check " + std::to_string(n * kChecksPerNode + i);
+      nd->children.push_back(testkit::check(checkId(n * kChecksPerNode + i), desc));
     }
     root->children.push_back(std::move(nd));
   }

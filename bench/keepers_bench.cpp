@@ -83,19 +83,19 @@ class Subscriber : public tql::IncrementalSubscriber {
 // What the DBMS delivers for a check: the required properties and a check
 // type; a long label as real checks have.
 tql::object_ptr makeCheck(tql::id_t id) {
-  testkit::CheckSpec spec;
-  spec.label = "Disk free on volume " + std::to_string(id[1] % 100);
-  spec.strategy = keepers::kScoreDriven;
-  spec.rates = {-10, 10, 20};
-  spec.checkType = 3;
-  return testkit::check(id, spec);
+  testkit::CheckSpec desc;
+  desc.label = "Disk free on volume " + std::to_string(id[1] % 100);
+  desc.strategy = keepers::kScoreDriven;
+  desc.rates = {-10, 10, 20};
+  desc.checkType = 3;
+  return testkit::check(id, desc);
 }
 
 tql::object_ptr makeNode(tql::id_t id) {
-  testkit::NodeSpec spec;
-  spec.checkinScore = 10;
-  spec.missedCheckinScore = 10;
-  return testkit::node(id, spec);
+  testkit::NodeSpec desc;
+  desc.checkinScore = 10;
+  desc.missedCheckinScore = 10;
+  return testkit::node(id, desc);
 }
 
 // Ten domains of 1,000 nodes below the root.

@@ -66,18 +66,18 @@ using testkit::putInt;
 using testkit::putString;
 
 tql::object_ptr makeCheck(tql::id_t id) {
-  testkit::CheckSpec spec;
-  spec.label = "Disk free on volume " + std::to_string(id[1]);
-  spec.strategy = keepers::kScoreDriven;
-  spec.rates = {-10, 10, 20};
-  return testkit::check(id, spec);
+  testkit::CheckSpec desc;
+  desc.label = "Disk free on volume " + std::to_string(id[1]);
+  desc.strategy = keepers::kScoreDriven;
+  desc.rates = {-10, 10, 20};
+  return testkit::check(id, desc);
 }
 
 tql::object_ptr makeNode(tql::id_t id) {
-  testkit::NodeSpec spec;
-  spec.checkinScore = 1000;
-  spec.missedCheckinScore = 1000;
-  return testkit::node(id, spec);
+  testkit::NodeSpec desc;
+  desc.checkinScore = 1000;
+  desc.missedCheckinScore = 1000;
+  return testkit::node(id, desc);
 }
 
 // The entry of node n's Monday: from `start` for four hours.
