@@ -76,18 +76,6 @@ std::string Call::text() const {
   return "?";
 }
 
-std::vector<std::string> Recorder::texts() const {
-  std::vector<std::string> out;
-  for (const Call& c : calls) out.push_back(c.text());
-  return out;
-}
-
-std::vector<std::string> Recorder::take() {
-  std::vector<std::string> out = texts();
-  calls.clear();
-  return out;
-}
-
 RecordingObject::RecordingObject(Recorder& recorder, Object* parent_, object_ptr node)
     : Object(parent_, std::move(node)), recorder_(recorder) {
   recorder_.live.insert(this);

@@ -85,10 +85,6 @@ struct Call {
 struct Recorder {
   std::vector<Call> calls;
   std::set<const Object*> live;
-
-  std::vector<std::string> texts() const;
-  // The texts, then forgets the calls.
-  std::vector<std::string> take();
 };
 
 class RecordingObject : public Object {
