@@ -48,6 +48,12 @@ using tql::object_ptr;
 // What the process has sent so far, as far as the replies need to know.
 using Requests = std::function<const testkit::RequestUids&()>;
 
+// A wait that only a deadline can end: the clock moves up to it.
+inline void waitFor(htime::FakeClock& clock, int timeoutMs) {
+  if (timeoutMs < 0) throw error::EFatal("The script would wait forever");
+  clock.advance(htime::usec_time(timeoutMs / 1000, (timeoutMs % 1000) * 1000));
+}
+
 // The input of pipe mode: the script's bytes, held back during pauses.
 class ScriptedInput final : public io::IStream {
  public:
@@ -86,9 +92,7 @@ class ScriptedInput final : public io::IStream {
   // pause passes as far as that.
   void elapse(int timeoutMs) {
     if (steps_.empty() || steps_.front().kind != Step::kPause) {
-      // No pause pending: only a deadline can end this wait.
-      if (timeoutMs < 0) throw error::EFatal("The script would wait forever");
-      clock_.advance(htime::usec_time(timeoutMs / 1000, (timeoutMs % 1000) * 1000));
+      waitFor(clock_, timeoutMs);  // no pause pending: only a deadline ends this wait
       return;
     }
     Step& step = steps_.front();
@@ -244,42 +248,24 @@ class DriverTest : public ::testing::Test {
     fresh();
     auto input = std::make_unique<ScriptedInput>(script.take(), clock, requests());
     ScriptedInput* scripted = input.get();
-    std::unique_ptr<io::IStream> in = std::move(input);
-    RunOptions options;
-    options.wait = [scripted](std::span<os::PollSlot>, int timeoutMs) {
-      scripted->elapse(timeoutMs);
-      return os::PollResult{os::PollResult::timedOut, 0};
-    };
-    options.reportError = [this](std::string_view line) { caught = std::string(line); };
-    const int code = run(
+    return runWith(
         [&] {
-          return std::make_unique<PipeConnection>(std::move(in),
+          return std::make_unique<PipeConnection>(std::move(input),
                                                   std::make_unique<io::MemoryOStream>(out_->pipe));
         },
-        options);
-    read();
-    return code;
+        [scripted](int timeoutMs) { scripted->elapse(timeoutMs); });
   }
 
   // Over the scripted messenger; `completed` receives what completeShutdown
   // was told, `shutdowns` how often the messenger's shutdown was started.
   int runMessenger() {
     fresh();
-    RunOptions options;
-    options.wait = [this](std::span<os::PollSlot>, int timeoutMs) {
-      if (timeoutMs < 0) throw error::EFatal("The script would wait forever");
-      clock.advance(htime::usec_time(timeoutMs / 1000, (timeoutMs % 1000) * 1000));
-      return os::PollResult{os::PollResult::timedOut, 0};
-    };
-    options.reportError = [this](std::string_view line) { caught = std::string(line); };
-    const int code = run(
+    return runWith(
         [&] {
           return std::make_unique<ScriptedMessengerConnection>(script.take(), clock, out_->pipe,
                                                                requests(), shutdowns, completed);
         },
-        options);
-    read();
-    return code;
+        [this](int timeoutMs) { waitFor(clock, timeoutMs); });
   }
 
   // --- What was sent ---
@@ -306,6 +292,18 @@ class DriverTest : public ::testing::Test {
       requests_.observe(*sent.back());
     }
     return requests_;
+  }
+  template <class Connect>
+  int runWith(Connect connect, std::function<void(int)> elapse) {
+    RunOptions options;
+    options.wait = [elapse](std::span<os::PollSlot>, int timeoutMs) {
+      elapse(timeoutMs);
+      return os::PollResult{os::PollResult::timedOut, 0};
+    };
+    options.reportError = [this](std::string_view line) { caught = std::string(line); };
+    const int code = run(connect, options);
+    read();
+    return code;
   }
   Requests requests() {
     return [this]() -> const testkit::RequestUids& { return read(); };

@@ -499,12 +499,10 @@ TEST_F(AlarmE2ETest, InputEndingInsideAnEventIsTheEndOfTheInputAMalformedOneAnEr
 TEST_F(AlarmE2ETest, ExitForgetsTheSubscriptionAndEndsAtTheMissingMessenger) {
   script.configure().send<SYS_EXIT>(QUEUE_MAIN, 0, {});
   script.answer<RETURN_TQL_FORGET>(TQL_FORGET, QUEUE_DBMS, {});
+  // What the exit sends is checked in process (halarm/run_test.cpp).
   const Outcome o = run();
   expectAssertion(o, "Queue shutdown with no messenger");
-  const auto forget = payloadsOf<TQL_FORGET>(o.events);
-  ASSERT_EQ(forget.size(), 1u);
-  EXPECT_EQ(forget[0].req_id_to_forget, alarm.requests().select());
-  EXPECT_THAT(logLines(o.events), Contains("0 Initiating shutdown"));
+  EXPECT_EQ(payloadsOf<TQL_FORGET>(o.events).size(), 1u);
 }
 
 TEST_F(AlarmE2ETest, ExitWithoutTheForgetReplyOrWithAFailedForgetEndsTheRun) {
