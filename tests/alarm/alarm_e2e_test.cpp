@@ -9,6 +9,8 @@
 
 #include <algorithm>
 #include <ctime>
+#include <functional>
+#include <utility>
 
 #include "halarm/subscription.h"
 #include "testkit/alarm_process.h"
@@ -105,13 +107,6 @@ class AlarmE2ETest : public ::testing::Test {
     process.play(script);
     return process.finish();
   }
-  // A fresh process that ends, after its configuration, at `ev`.
-  Outcome runConfiguredThen(const event& ev) {
-    AlarmProcess other;
-    script.configure().send(ev);
-    return run(other);
-  }
-
   // The run ended with "Caught: " + text and exit code 1.
   void expectCaught(const Outcome& o, const std::string& text) {
     EXPECT_TRUE(o.exited(1)) << o.standardError;
@@ -246,30 +241,6 @@ TEST_F(AlarmE2ETest, AnotherFullSelectKeepsTheKeepersOfObjectsThatStay) {
   expectOrderlyEnd(o);
   EXPECT_THAT(changesOf(o, kCheck), ElementsAre(Change{0, 10}, Change{10, 13}));
   EXPECT_THAT(payloadsOf<RETURN_METRIC_UINT64>(o.events), ElementsAre(2u, 0u));
-}
-
-TEST_F(AlarmE2ETest, SelectReplyThatIsNotOursOrFailedEndsTheRun) {
-  script.configure().send<RETURN_TQL_SELECT>(QUEUE_DBMS, 999, {});
-  expectCaught(run(), "Alarm got unsolicited select reply");
-
-  dbms::Return_Tql_Select_Data failed;
-  failed.status = 5;
-  failed.details = {{17, "no such class"}, {18, "and more"}};
-  AlarmProcess detailed;
-  script.configure().selectReply(std::move(failed));
-  expectCaught(run(detailed), "Alarm: error in select (5, no such class)");
-
-  dbms::Return_Tql_Select_Data bare;
-  bare.status = -3;
-  AlarmProcess plain;
-  script.configure().selectReply(std::move(bare));
-  expectCaught(run(plain), "Alarm: error in select (-3)");
-}
-
-TEST_F(AlarmE2ETest, ObjectTheKeepersRefuseEndsTheRun) {
-  script.start(
-      with(domain(kRoot), with(node(kNode), with(group({4, 1}, "disks"), object(33, {6, 1})))));
-  expectCaught(run(), "Got Plan as child of CheckGroup");
 }
 
 TEST_F(AlarmE2ETest, PatchInconsistentWithTheMirrorStopsTheProcess) {
@@ -461,15 +432,6 @@ TEST_F(AlarmE2ETest, MetricRequestsAreAnsweredToTheirSenderWithTheirUid) {
 
 // --- Protocol violations ---
 
-TEST_F(AlarmE2ETest, EventsTheProcessDoesNotTakeEndTheRun) {
-  script.configure().send<SET_STATUS>(QUEUE_DBMS, 0, {kCheck, 13, 0, 0});
-  expectCaught(run(), "Alarm got unexpected event SET_STATUS inside BROADCAST_WRITE");
-  expectCaught(runConfiguredThen(devent_t<RETURN_TQL_DELETE>(QUEUE_DBMS, 77, {})),
-               "Alarm got unexpected event RETURN_TQL_DELETE inside BROADCAST_WRITE");
-  expectCaught(runConfiguredThen(exevent(QUEUE_MAIN, 0, "stray")),
-               "Alarm got unexpected event MESSAGE_EXCEPTION inside BROADCAST_WRITE");
-}
-
 TEST_F(AlarmE2ETest, UnknownEventTypeNumberStopsTheProcess) {
   script.configure();
   alarm.play(script);
@@ -505,14 +467,49 @@ TEST_F(AlarmE2ETest, ExitForgetsTheSubscriptionAndEndsAtTheMissingMessenger) {
   EXPECT_EQ(payloadsOf<TQL_FORGET>(o.events).size(), 1u);
 }
 
-TEST_F(AlarmE2ETest, ExitWithoutTheForgetReplyOrWithAFailedForgetEndsTheRun) {
-  script.configure().send<SYS_EXIT>(QUEUE_MAIN, 0, {});
-  expectCaught(run(), "Peer DBMS returned EOS when waiting for dbms::Return_Tql_Forget");
-
-  AlarmProcess other;
-  script.configure().send<SYS_EXIT>(QUEUE_MAIN, 0, {});
-  script.answer(TQL_FORGET, exevent(QUEUE_DBMS, 0, "no such subscription"));
-  expectCaught(run(other), "no such subscription");
+// Replies and events the process cannot take: each ends a run of its own
+// with its text.
+TEST_F(AlarmE2ETest, WhatTheProcessCannotTakeEndsTheRunWithItsText) {
+  dbms::Return_Tql_Select_Data failed;
+  failed.status = 5;
+  failed.details = {{17, "no such class"}, {18, "and more"}};
+  dbms::Return_Tql_Select_Data bare;
+  bare.status = -3;
+  const auto exitThen = [](Script& s) -> Script& {
+    return s.configure().send<SYS_EXIT>(QUEUE_MAIN, 0, {});
+  };
+  const std::vector<std::pair<std::function<void(Script&)>, std::string>> cases = {
+      {[](Script& s) { s.configure().send<RETURN_TQL_SELECT>(QUEUE_DBMS, 999, {}); },
+       "Alarm got unsolicited select reply"},
+      {[&](Script& s) { s.configure().selectReply(std::move(failed)); },
+       "Alarm: error in select (5, no such class)"},
+      {[&](Script& s) { s.configure().selectReply(std::move(bare)); },
+       "Alarm: error in select (-3)"},
+      {[](Script& s) {
+         s.start(with(domain(kRoot),
+                      with(node(kNode), with(group({4, 1}, "disks"), object(33, {6, 1})))));
+       },
+       "Got Plan as child of CheckGroup"},
+      {[](Script& s) {
+         s.configure().send<SET_STATUS>(QUEUE_DBMS, 0, {kCheck, 13, 0, 0});
+       },
+       "Alarm got unexpected event SET_STATUS inside BROADCAST_WRITE"},
+      {[](Script& s) { s.configure().send<RETURN_TQL_DELETE>(QUEUE_DBMS, 77, {}); },
+       "Alarm got unexpected event RETURN_TQL_DELETE inside BROADCAST_WRITE"},
+      {[](Script& s) { s.configure().send(exevent(QUEUE_MAIN, 0, "stray")); },
+       "Alarm got unexpected event MESSAGE_EXCEPTION inside BROADCAST_WRITE"},
+      {exitThen, "Peer DBMS returned EOS when waiting for dbms::Return_Tql_Forget"},
+      {[&](Script& s) {
+         exitThen(s).answer(TQL_FORGET, exevent(QUEUE_DBMS, 0, "no such subscription"));
+       },
+       "no such subscription"},
+  };
+  for (const auto& [build, text] : cases) {
+    SCOPED_TRACE(text);
+    AlarmProcess process;
+    build(script);
+    expectCaught(run(process), text);
+  }
 }
 
 }  // namespace
