@@ -174,13 +174,6 @@ TEST_F(PlanCalendarTest, FirstWindowInForceInChildOrderDecides) {
   expectInForce(at(jan(0, 9, 30)), jan(0, 20), element({0}));
 }
 
-TEST_F(PlanCalendarTest, EmptyPlanIsNeverInForce) {
-  setPlan();
-  expectOutOfForce(at(jan(0, 12)), htime::never, nullptr);
-  setPlan(node(tql::cls::DayPlanner), node(tql::cls::WeekPlanner, weekDay("monday")));
-  expectOutOfForce(at(jan(0, 12)), htime::never, nullptr);
-}
-
 TEST_F(PlanCalendarTest, InactiveEntriesAndEventsAreSkipped) {
   setPlan(expected(jan(0, 8), jan(0, 20), false),
           node(tql::cls::DayPlanner, entry(0, kDay, false), entry(15 * kHour, kHour)),

@@ -4,13 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "error/exception.h"
 #include "keepers/turn.h"
 #include "testkit/keepers.h"
-#include "testkit/matcher.h"
 #include "testkit/timezone.h"
 
 namespace keepers {
@@ -18,7 +15,6 @@ namespace {
 
 using htime::usec_time;
 using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using testkit::CheckSpec;
 using testkit::NodeSpec;
 using testkit::with;
@@ -68,16 +64,6 @@ object_ptr dayPlanner(id_t id) { return tk::object(tql::cls::DayPlanner, id); }
 object_ptr weekDay(id_t id, const std::string& name) {
   auto o = tk::object(tql::cls::DayPlanner, id);
   tk::putString(*o, tql::prop::name, name);
-  return o;
-}
-
-object_ptr expected(id_t id, std::int32_t start, std::int64_t end,
-                    const std::string& comment = "") {
-  auto o = tk::object(tql::cls::ExpectedEvent, id);
-  tk::putBool(*o, tql::prop::active, true);
-  tk::putInt(*o, tql::prop::startTime, start);
-  putDate(*o, tql::prop::endTime, end);
-  putComment(*o, comment);
   return o;
 }
 
@@ -265,74 +251,6 @@ TEST_F(PlanKeeperTest, ClockPassingAnEdgeBeforeProcessingWakesThePlanAtOnce) {
   runTo(jan(1, 3));
   EXPECT_EQ(downCount(kNode), 0u);
   EXPECT_EQ(planBoundary(), usec_time(jan(2, 1)));
-}
-
-TEST_F(PlanKeeperTest, PlanOnADomainReachesNodesAddedDuringTheDowntime) {
-  const std::int32_t start = jan(1, 10);
-  clock.set(usec_time(start));
-  select(with(tk::domain(kRoot), with(plan(kPlan), unexpected({7, 1}, start + kHour))));
-  patch({kRoot}, with(tk::node(kNode, quietNode()), tk::check({2, 1})));
-  keeper({2, 1}).setCurState(kStateAlert);
-  turn();
-  EXPECT_EQ(reported({2, 1}), kAlertDowntime);
-  runTo(start + kHour);
-  EXPECT_EQ(reported({2, 1}), kAlert);
-}
-
-TEST_F(PlanKeeperTest, DeletingTheTargetWithItsInForcePlansLeavesNothingBehind) {
-  const std::int32_t start = jan(1, 10);
-  clock.set(usec_time(start));
-  select(with(tk::domain(kRoot),
-              with(tk::node(kNode, quietNode()), tk::check({2, 1}),
-                   with(plan({0, 9}), unexpected({7, 1}, start + kHour)),  // before the check
-                   with(plan(kPlan), unexpected({7, 2}, start + kHour)), tk::check({9, 1}))));
-  keeper({2, 1}).setCurState(kStateAlert);
-  keeper({9, 1}).setCurState(kStateWarn);
-  turn();
-  ASSERT_EQ(downCount({9, 1}), 2u);
-  remove(kNode);
-  turn();
-  EXPECT_EQ(keeper<CountKeeper>(kRoot).alertCount(), 0u);
-  EXPECT_EQ(keeper<CountKeeper>(kRoot).warnCount(), 0u);
-  EXPECT_TRUE(planKeepers.empty());
-}
-
-TEST_F(PlanKeeperTest, MalformedPlanFailsWithoutLeavingAKeeperBehind) {
-  select(with(tk::domain(kRoot), tk::node(kNode, quietNode())));
-  HX_EXPECT_THROW_TEXT(patch({kRoot, kNode}, with(plan(kPlan), tk::check({2, 1}))), error::EFatal,
-                       "Illegal subclass of Plan");
-  EXPECT_TRUE(planKeepers.empty());
-  EXPECT_EQ(sub.find(kPlan), nullptr);
-  EXPECT_EQ(downCount(kNode), 0u);
-}
-
-// --- Expiry of one-off events ---
-
-TEST_F(PlanKeeperTest, OneOffEventsExpireAtTheirEndInScheduleOrder) {
-  const std::int32_t start = jan(1, 10);
-  clock.set(usec_time(start));
-  auto noEnd = unexpected({7, 4}, 0);  // nothing to expire
-  noEnd->properties.erase(tql::prop::endTime);
-  select(with(tk::domain(kRoot),
-              with(tk::node(kNode, quietNode()),
-                   with(plan(kPlan), expected({7, 1}, 0, start + 3 * kHour),
-                        unexpected({7, 2}, start + 3 * kHour), unexpected({7, 3}, start + kHour),
-                        std::move(noEnd), with(dayPlanner({5, 1}), entry({6, 1}, kHour, kHour))))));
-  // The same end again keeps 7.1 in its place before 7.2.
-  patch({kRoot, kNode, kPlan}, expected({7, 1}, 0, start + 3 * kHour, "again"));
-  expireSubPlans(usec_time(start + kHour - 1, 999999), sink);
-  EXPECT_THAT(sink.events, IsEmpty());
-  expireSubPlans(usec_time(start + 4 * kHour), sink);
-  std::vector<std::pair<id_t, std::uint32_t>> deleted;
-  for (const auto& ev : sink.events) {
-    const auto& del = dynamic_cast<const queues::devent_t<queues::TQL_DELETE>&>(*ev);
-    deleted.emplace_back(del.data.id, del.inresponse);
-  }
-  EXPECT_THAT(deleted, ElementsAre(std::pair(id_t{7, 3}, 1u), std::pair(id_t{7, 1}, 2u),
-                                   std::pair(id_t{7, 2}, 3u)));
-  EXPECT_EQ(ignoredReplies, (std::set<std::uint32_t>{1, 2, 3}));
-  EXPECT_TRUE(expiries.empty());
-  remove(kPlan);
 }
 
 }  // namespace

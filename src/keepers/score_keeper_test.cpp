@@ -66,18 +66,6 @@ TEST_F(CheckTest, ThresholdWakeUpComesWhenTheScoreReachesALevelAndNotAboveTheCei
   EXPECT_EQ(reported(kCheck), kWarn);
 }
 
-TEST_F(CheckTest, FiveSecondsFromWarnToAlertByTheWakeUp) {
-  build(scored({0, 10, 0}), {50, 100, 150, 300});
-  check().setCurState(kStateWarn);
-  advance(44);
-  state(kStateWarn);  // 45 * 10 / 5 = 90
-  EXPECT_EQ(reported(kCheck), kWarn);
-  runUntil(48);
-  EXPECT_EQ(reported(kCheck), kWarn);
-  runUntil(49);  // (5 + 1) * 10 / 5 = 12 more: 102
-  EXPECT_EQ(reported(kCheck), kAlert);
-}
-
 TEST_F(CheckTest, UnknownIsUninitializedUntilTheGraceWakeUpEvenAfterAReconsideration) {
   build(CheckSpec{});
   advance(59);

@@ -46,23 +46,6 @@ TEST(Accumulate, WrapsIn32Bits) {
   EXPECT_EQ(accumulateScore(kMax, 4, kStateWarn, {0, 5, 0}, {0, 0, kMax, 0}), kMin + 4);
 }
 
-TEST(Accumulate, ElapsedBorrowsMicroseconds) {
-  EXPECT_EQ(elapsedSeconds(usec_time{1, 900000}, usec_time{3, 100000}), 1);
-  EXPECT_EQ(elapsedSeconds(usec_time{1, 100000}, usec_time{3, 100000}), 2);
-  EXPECT_EQ(elapsedSeconds(usec_time{5}, usec_time{5}), 0);
-}
-
-TEST(Derive, FollowStateMapsStatesDirectly) {
-  const usec_time now{1000};
-  EXPECT_EQ(deriveStatus(kFollowState, kStateGood, 999, {}, kLevels, now).status, kGood);
-  EXPECT_EQ(deriveStatus(kFollowState, kStateUnknown, 0, {}, kLevels, now).status, kUnknown);
-  EXPECT_EQ(deriveStatus(kFollowState, kStateWarn, 0, {}, kLevels, now).status, kWarn);
-  EXPECT_EQ(deriveStatus(kFollowState, kStateAlert, 0, {}, kLevels, now).status, kAlert);
-  EXPECT_EQ(deriveStatus(kFollowState, 4, 0, {}, kLevels, now).status, kNoStatus);
-  EXPECT_EQ(deriveStatus(kFollowState, kStateWarn, 0, {}, kLevels, now).deadline, htime::never);
-  EXPECT_EQ(deriveStatus(7, kStateWarn, 500, kWarnRate10, kLevels, now).status, kNoStatus);
-}
-
 TEST(Derive, TiesCountUpwardWhenRisingAndDownwardWhenFalling) {
   const usec_time now{1000};
   EXPECT_EQ(deriveStatus(kScoreDriven, kStateWarn, 100, kWarnRate10, kLevels, now).status, kWarn);

@@ -56,11 +56,6 @@ TEST_F(PrintEventsTest, JsonOutputIsAnArrayThatEncodesBackToTheSameBytes) {
   EXPECT_EQ(bytes, expected);
 }
 
-TEST_F(PrintEventsTest, EmptyInputIsNoEventsAndAnEmptyArray) {
-  EXPECT_EQ(print(PrintFormat::json), 0u);
-  EXPECT_EQ(out_.str(), "[]\n");
-}
-
 // --- Bad input: the events before it are printed, the error says where. ---
 
 TEST_F(PrintEventsTest, InputEndingInsideAnEventGivesItsOffset) {

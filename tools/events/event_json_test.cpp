@@ -37,30 +37,6 @@ TEST(EventJson, EveryEventTypeRoundTripsExactly) {
   expectRoundTrips(std::make_index_sequence<queues::kLastEventType + 1>());
 }
 
-TEST(EventJson, ReadableFormOfAStateAndAnExceptionReply) {
-  queues::devent_t<queues::IMMEDIATE_STATE> state(queues::QUEUE_DBMS, 0, {{0, 1, 5}, 3});
-  EXPECT_EQ(eventToJson(state).dump(), R"({"type":"IMMEDIATE_STATE","dest":"dbms","inresponse":0,)"
-                                       R"("data":{"id":"0.1.5","state":3}})");
-  queues::exevent ex(queues::QUEUE_MAIN, 7, "no such metric");
-  const Json j = eventToJson(ex);
-  EXPECT_EQ(j.dump(), R"({"type":"MESSAGE_EXCEPTION","dest":"main","inresponse":7,)"
-                      R"("exception":"no such metric"})");
-  EXPECT_EQ(encode(*eventFromJson(j)), encode(ex));
-}
-
-TEST(EventJson, ObjectsUseClassAndPropertyNames) {
-  queues::devent_t<queues::RETURN_TQL_SELECT_PATCH> patch(queues::QUEUE_DBMS, 4);
-  patch.data.id = {1, 7};
-  patch.data.patch = std::make_unique<tql::object_t>();
-  patch.data.patch->class_ = tql::cls::Check;
-  patch.data.patch->id = {1, 7};
-  patch.data.patch->properties[tql::prop::warnScore] =
-      std::make_unique<tql::property_int_t>(tql::prop::warnScore, 10);
-  const Json j = eventToJson(patch);
-  EXPECT_EQ(j["data"]["patch"]["class_"], "Check");
-  EXPECT_EQ(j["data"]["patch"]["properties"]["warnScore"].dump(), R"({"type":"int","value":10})");
-}
-
 TEST(EventJson, HandWrittenInputMayLeaveFieldsOut) {
   const queues::EventPtr ev = eventFromJson(Json::parse(R"(
     {"type": "RETURN_TQL_SELECT", "dest": 2, "inresponse": 9,
@@ -147,11 +123,6 @@ TEST(EventJsonErrors, ExceptionRepliesHaveTextAndNoData) {
             R"((top): a MESSAGE_EXCEPTION needs an "exception" text)");
   EXPECT_EQ(errorFor(R"({"type": "SYS_EXIT", "dest": "main", "exception": "x"})"),
             "/type: an exception reply has the type MESSAGE_EXCEPTION");
-}
-
-TEST(ChildPointer, EscapesTheTwoSpecialCharacters) {
-  EXPECT_EQ(childPointer("/a", "b/c~d"), "/a/b~1c~0d");
-  EXPECT_EQ(childPointer("", 3), "/3");
 }
 
 }  // namespace

@@ -59,26 +59,5 @@ TEST_F(TextReportTest, QuietShowsOnlyProblemsAndTheEnd) {
   EXPECT_EQ(out_.str(), "    3.0s  !! p\n");
 }
 
-TEST(JsonReport, OneParseableObjectPerRecord) {
-  std::ostringstream out;
-  std::unique_ptr<Observer> report = makeJsonReport(out);
-  StatusChange c = change(1.23456, "web01", 1, 12);
-  c.object = {1, 1};
-  c.incident = "Checkin Reached WARNING level";
-  report->statusChange(c);
-  report->log(2, 32, "debug");
-  std::istringstream lines(out.str());
-  std::string line;
-  std::getline(lines, line);
-  const Json status = Json::parse(line);
-  EXPECT_EQ(status["event"], "status");
-  EXPECT_EQ(status["t"], 1.235);
-  EXPECT_EQ(status["id"], "1.1");
-  EXPECT_EQ(status["new_name"], "WARN");
-  EXPECT_EQ(status["incident"], "Checkin Reached WARNING level");
-  std::getline(lines, line);
-  EXPECT_EQ(Json::parse(line)["level"], 32);
-}
-
 }  // namespace
 }  // namespace sim

@@ -121,23 +121,6 @@ TEST_F(DbmsRoleTest, ForgetEndsPatchingForThatSubscription) {
   EXPECT_EQ(data<queues::RETURN_TQL_FORGET>(out[0]).status, 1);
 }
 
-TEST_F(DbmsRoleTest, ChangesThatAffectSelectionSendTheRightPatch) {
-  subscribe();
-  take();
-  Outbox out = perform(R"(
-      {"at": 1, "do": "set", "object": "web01/Services/Off", "properties": {"active": true}},
-      {"at": 2, "do": "set", "object": "web01/Services/HTTP", "properties": {"active": false}},
-      {"at": 3, "do": "set", "object": "db01", "properties": {"warn": 7}})");
-  ASSERT_EQ(out.size(), 3u);
-  EXPECT_EQ(data<queues::RETURN_TQL_SELECT_PATCH>(out[0]).id, at("web01/Services/Off").id);
-  EXPECT_EQ(data<queues::RETURN_TQL_SELECT_DELETE_PATCH>(out[1]).id, at("web01/Services/HTTP").id);
-  EXPECT_EQ(data<queues::RETURN_TQL_SELECT_PATCH>(out[2]).id, at("db01").id);
-  // A patch for an object the select never held, and for one it dropped.
-  out = perform(R"({"at": 4, "do": "set", "object": "web01/Services/HTTP",
-                    "properties": {"warnScore": 3}})");
-  EXPECT_TRUE(out.empty());
-}
-
 // --- The mirror a subscriber builds from the reply and the patches always
 // equals a fresh select of the tree. ---
 
