@@ -7,8 +7,6 @@
 #include <sstream>
 #include <string>
 
-#include "htime/fake_clock.h"
-
 namespace htime {
 namespace {
 
@@ -95,15 +93,6 @@ TEST(UsecTime, NegativeValuesPrintTheirMagnitude) {
   EXPECT_EQ(usec_time(-1, 250000).toString(), "-0.750000");
   EXPECT_EQ(usec_time(-1, 999999).toString(), "-0.000001");
   EXPECT_EQ(raw(kMinSec, 1).toString(), "-2147483647.999999");
-}
-
-TEST(UsecTime, ClockSeamReplacesNow) {
-  FakeClock clock(usec_time(100, 5));
-  EXPECT_EQ(now(), usec_time(100, 5));
-  clock.advance(usec_time(0, 999999));
-  EXPECT_EQ(now(), usec_time(101, 4));
-  clock.set(never);
-  EXPECT_EQ(now(), never);
 }
 
 TEST(CalendarText, FormatsInUtc) {

@@ -100,19 +100,6 @@ TEST(EventReading, ReservedTypesCarryAnInt32) {
   EXPECT_EQ(static_cast<Reserved&>(*ev).data, 42);
 }
 
-TEST(EventReading, PayloadStraddlingReadAreasReadsWhole) {
-  queues::devent_t<queues::ACKNOWLEDGE_ALERT> sent(queues::QUEUE_DBMS, 77,
-                                                   {{1, 2, 3}, "checked the disk", {4, 5}});
-  for (std::size_t area = 1; area <= 9; ++area) {
-    Loopback loop(4096, area);
-    loop.send(sent);
-    loop.send(sent);
-    EXPECT_EQ(loop.receive()->toString(), sent.toString()) << "read area " << area;
-    EXPECT_EQ(loop.receive()->toString(), sent.toString()) << "read area " << area;
-    EXPECT_EQ(loop.unread(), 0u);
-  }
-}
-
 TEST(EventReading, UnknownPropertyCodeYieldsNoPropertyAndReadsOn) {
   // RETURN_TQL_SELECT_PATCH: id 1.2, an object with two map entries, the
   // first of an unknown type code (only its 4 bytes), then seq.

