@@ -11,6 +11,7 @@ namespace keepers {
 
 struct CountKeeper::Links {
   IdSet dependencies;
+  IdSet dependents;
   IdSet statusSources;
   IdSet statusWatchers;
   std::map<std::uint32_t, tql::id_t> gidMap;
@@ -29,13 +30,6 @@ bool addCount(std::uint32_t& counter, std::int32_t delta) {
   HX_CHECK(!(delta < 1 && after > before), "Counting underflow");
   counter = after;
   return (before == 0) != (after == 0);
-}
-
-void eraseLink(std::map<tql::id_t, IdSet>& index, const tql::id_t& key, const tql::id_t& member) {
-  const auto it = index.find(key);
-  if (it == index.end()) return;
-  it->second.erase(member);
-  if (it->second.empty()) index.erase(it);
 }
 
 }  // namespace
@@ -63,7 +57,10 @@ CountKeeper::~CountKeeper() {
   if (links_ == nullptr) return;
   // Withdraw from every set that names this keeper, so the relations stay
   // symmetric after it is gone.
-  for (const tql::id_t& d : links_->dependencies) eraseLink(dependentsIndex, d, id_);
+  for (const tql::id_t& d : links_->dependencies) {
+    if (CountKeeper* named = findKeeper(countKeepers, d); named != nullptr && named->links_)
+      named->links_->dependents.erase(id_);
+  }
   for (const tql::id_t& s : links_->statusSources) {
     if (CountKeeper* source = findKeeper(countKeepers, s); source != nullptr && source->links_)
       source->links_->statusWatchers.erase(id_);
@@ -87,6 +84,7 @@ const std::string& CountKeeper::downtimeComment() const {
 }
 
 const IdSet& CountKeeper::dependencies() const { return links_ ? links_->dependencies : kNoIds; }
+const IdSet& CountKeeper::dependents() const { return links_ ? links_->dependents : kNoIds; }
 const IdSet& CountKeeper::statusSources() const { return links_ ? links_->statusSources : kNoIds; }
 const IdSet& CountKeeper::statusWatchers() const {
   return links_ ? links_->statusWatchers : kNoIds;
@@ -152,22 +150,19 @@ void CountKeeper::setDependencies(const std::set<tql::id_t>& ids) {
   if (ids.empty() && links_ == nullptr) return;
   IdSet& deps = links().dependencies;
   if (deps == ids) return;
+  // Only keepers that exist now learn of the link: one built later is not
+  // told, and reaches this object only when it evaluates itself. Nothing
+  // re-evaluates here; the subtree sees the new set at its own next turn.
   for (const tql::id_t& d : ids) {
-    if (!deps.contains(d)) dependentsIndex[d].insert(id_);
+    if (deps.contains(d)) continue;
+    if (CountKeeper* named = findKeeper(countKeepers, d)) named->links().dependents.insert(id_);
   }
   for (const tql::id_t& d : deps) {
-    if (!ids.contains(d)) eraseLink(dependentsIndex, d, id_);
+    if (ids.contains(d)) continue;
+    if (CountKeeper* named = findKeeper(countKeepers, d); named != nullptr && named->links_)
+      named->links_->dependents.erase(id_);
   }
   deps = ids;
-  // Everything below may have been explained through the old set, or be
-  // explained through the new one: it re-evaluates. This keeper itself does
-  // in its own update.
-  forEachChildKeeper([](CountKeeper& child) { child.reevaluateSubtree(); });
-}
-
-void CountKeeper::reevaluateSubtree() {
-  forEachChildKeeper([](CountKeeper& child) { child.reevaluateSubtree(); });
-  adjustedForDowntime();
 }
 
 std::uint32_t CountKeeper::localeFrom(std::uint32_t inherited) const {

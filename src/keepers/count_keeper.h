@@ -6,14 +6,17 @@
 // tree:
 //
 // - dependencies: the ids the object's `dependsOn` names; `dependents` is
-//   the reverse relation, kept in the process-wide `dependentsIndex` so
-//   that it survives the named keeper being deleted and built again;
+//   the reverse relation, held by the named keeper: only a keeper that
+//   exists when the link is made learns of it, and a keeper built again
+//   starts with none, so a dependency that appears later does not reach
+//   back to its dependents until they evaluate themselves;
 // - status sources: keepers whose failure makes this object UNKNOWN (the
 //   domain export of the object's station, the node of an agent check), and
 //   the reverse relation, status watchers.
 //
-// Both pairs of sets are kept symmetric by every operation here, including
-// destruction. Other keepers are named by id and looked up in the
+// The status sources and watchers are kept symmetric by every operation here,
+// destruction included; `dependents` only ever names objects whose
+// dependencies contain this keeper. Other keepers are named by id and looked up in the
 // registries when used; a missing keeper is skipped.
 //
 // Counts change only through ScoreKeeper::updateCounters in the subtree;
@@ -56,6 +59,7 @@ class CountKeeper : public tql::IncrementalSubscriber::Object {
   const std::string& downtimeComment() const;
 
   const IdSet& dependencies() const;
+  const IdSet& dependents() const;
   const IdSet& statusSources() const;
   const IdSet& statusWatchers() const;
 
@@ -94,7 +98,6 @@ class CountKeeper : public tql::IncrementalSubscriber::Object {
   void linkStatusSource(CountKeeper& source);
   CountKeeper* stationExport() const;
   void rebuildSubtreeSources();
-  void reevaluateSubtree();
   template <class F>
   void forEachChildKeeper(F&& f);
 

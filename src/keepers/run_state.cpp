@@ -21,8 +21,6 @@ NotifyQueue notify_queue;
 Expiries expiries;
 std::set<std::uint32_t> ignoredReplies;
 
-std::map<tql::id_t, IdSet> dependentsIndex;
-
 control::Server_Configuration_Fields configuration;
 std::uint32_t subscriptionUid = 0;
 bool shuttingDown = false;
@@ -33,8 +31,6 @@ std::map<tql::id_t, std::int64_t> remembered_checkins;
 
 namespace {
 
-const IdSet kNoIds;
-
 struct NotificationCount {
   std::uint64_t sent = 0;
   std::uint64_t nextMark = 1;
@@ -42,11 +38,6 @@ struct NotificationCount {
 NotificationCount notificationCount;
 
 }  // namespace
-
-const IdSet& dependentsOf(const tql::id_t& id) {
-  const auto it = dependentsIndex.find(id);
-  return it == dependentsIndex.end() ? kNoIds : it->second;
-}
 
 void countStatusNotification() {
   NotificationCount& c = notificationCount;
@@ -69,7 +60,6 @@ void resetRun() {
   notify_queue.clear();
   expiries.clear();
   ignoredReplies.clear();
-  dependentsIndex.clear();
   notificationCount = {};
   configuration = {};
   subscriptionUid = 0;

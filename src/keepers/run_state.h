@@ -12,9 +12,6 @@
 //   changed) and `notify_queue` (keepers whose DBMS status changed, with the
 //   status they had before the first change);
 // - `expiries` of one-off downtime elements and the `ignoredReplies` uids;
-// - `dependentsIndex`: for each object id, the ids of the objects whose
-//   `dependsOn` names it. It lives here rather than in the named keeper so
-//   that the link survives the keeper being deleted and created again;
 // - the count of sent status notifications;
 // - the driver's part: the configuration, the standing select's uid, the
 //   shutdown flag and the events remembered for objects without a keeper.
@@ -64,8 +61,6 @@ extern Expiries expiries;
 // Uids of requests whose DBMS reply is dropped unread (expiry deletes).
 extern std::set<std::uint32_t> ignoredReplies;
 
-extern std::map<tql::id_t, IdSet> dependentsIndex;
-
 // --- The driver's part ---
 
 // The server configuration as the main process sent it at start-up.
@@ -86,11 +81,6 @@ extern bool shuttingDown;
 extern std::map<tql::id_t, std::int32_t> remembered_states;
 extern std::map<tql::id_t, std::pair<tql::id_t, std::string>> remembered_acknowledges;
 extern std::map<tql::id_t, std::int64_t> remembered_checkins;
-
-// The ids of the objects whose `dependsOn` names `id`, whether or not a
-// keeper for `id` exists: when a dependency is deleted, its dependents must
-// still be reconsidered.
-const IdSet& dependentsOf(const tql::id_t& id);
 
 // The keeper registered under `id`, or null.
 template <class Keeper>

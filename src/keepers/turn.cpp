@@ -34,10 +34,11 @@ void collectDependents(std::set<tql::id_t>& reconsider) {
   while (!count_queue.empty()) {
     const tql::id_t changed = count_queue.extract(count_queue.begin()).value();
     HX_LOG_DEBUG(meter::kAlarmDebug, "Counts for " + changed.toString() + " has changed");
-    // The dependents are found by id, also when the changed object's keeper
-    // is gone: a deleted dependency withdrew its counts, and whoever it
-    // explained must look again.
-    for (const tql::id_t& dependent : IdSet(dependentsOf(changed)))
+    // Through the keeper only: a dependency that is gone by now reaches
+    // nobody, and its dependents see that at their own next evaluation.
+    CountKeeper* keeper = findKeeper(countKeepers, changed);
+    if (keeper == nullptr) continue;
+    for (const tql::id_t& dependent : IdSet(keeper->dependents()))
       addSubtree(reconsider, findKeeper(countKeepers, dependent));
   }
   while (!status_change_queue.empty()) {

@@ -102,7 +102,6 @@ class KeeperTest : public ::testing::Test {
     EXPECT_TRUE(keepers::touched.empty());
     EXPECT_TRUE(keepers::notify_queue.empty());
     EXPECT_TRUE(keepers::expiries.empty());
-    EXPECT_TRUE(keepers::dependentsIndex.empty());
     EXPECT_EQ(meter::numObjs().value(), objs_before_);
     keepers::resetRun();
   }

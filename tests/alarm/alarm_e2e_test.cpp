@@ -332,7 +332,9 @@ TEST_F(AlarmE2ETest, NodeOnlyRequestsForACheckAreIgnoredWithALogLine) {
 TEST_F(AlarmE2ETest, ProblemIsExplainedWhileWhatItDependsOnHasOneAsBad) {
   CheckSpec dependent;
   dependent.dependsOn = std::set<id_t>{{2, 2}};
-  script.start(with(domain(kRoot), with(node(kNode), check(kCheck, dependent), check({2, 2}))));
+  // 2.2 comes first: only a keeper that exists when the link is made
+  // learns of its dependent.
+  script.start(with(domain(kRoot), with(node(kNode), check({2, 2}), check(kCheck, dependent))));
   script.state(kCheck, 3).state({2, 2}, 3).state({2, 2}, 0);
   const Outcome o = run();
   expectOrderlyEnd(o);
@@ -340,6 +342,42 @@ TEST_F(AlarmE2ETest, ProblemIsExplainedWhileWhatItDependsOnHasOneAsBad) {
   // explained only while 2.2 is in alert as well.
   EXPECT_THAT(changesOf(o, kCheck),
               ElementsAre(Change{0, 5}, Change{5, 13}, Change{13, 9}, Change{9, 13}));
+}
+
+// A dependency reaches back to its dependents only through links made while
+// its keeper existed: one that arrives later is seen by the dependent at the
+// dependent's own next evaluation, never through its own changes.
+TEST_F(AlarmE2ETest, DependencyThatArrivesLaterDoesNotReachBackToItsDependent) {
+  CheckSpec dependent;
+  dependent.dependsOn = std::set<id_t>{{2, 2}};
+  script.start(with(domain(kRoot), with(node(kNode), check(kCheck, dependent))));
+  script.state(kCheck, 3);
+  script.patch({kRoot, kNode}, check({2, 2})).state({2, 2}, 3).state({2, 2}, 0);
+  script.state(kCheck, 3).state({2, 2}, 3).state(kCheck, 3);
+  const Outcome o = run();
+  expectOrderlyEnd(o);
+  EXPECT_THAT(changesOf(o, {2, 2}),
+              ElementsAre(Change{0, 10}, Change{10, 13}, Change{13, 1}, Change{1, 13}));
+  // Only its own last state finds 2.2 in alert.
+  EXPECT_THAT(changesOf(o, kCheck), ElementsAre(Change{0, 10}, Change{10, 13}, Change{13, 9}));
+}
+
+// A new dependsOn only rewrites the links: the objects below see it when they
+// next evaluate, or when a dependency that existed at the change moves.
+TEST_F(AlarmE2ETest, NewDependsOnIsSeenAtTheNextEvaluationNotAtTheChange) {
+  const auto tree = [](std::optional<std::set<id_t>> dependsOn) {
+    NodeSpec n;
+    n.dependsOn = std::move(dependsOn);
+    return with(node(kNode, n), check(kCheck));
+  };
+  script.start(with(domain(kRoot), tree(std::nullopt), with(node({1, 2}), check({2, 2}))));
+  script.state(kCheck, 3).state({2, 2}, 3);
+  script.patch({kRoot}, tree(std::set<id_t>{{1, 2}}));
+  script.state({2, 2}, 0).state(kCheck, 3).state({2, 2}, 3);
+  const Outcome o = run();
+  expectOrderlyEnd(o);
+  // Explained only once 1.2's counts move after the link was made.
+  EXPECT_THAT(changesOf(o, kCheck), ElementsAre(Change{0, 10}, Change{10, 13}, Change{13, 9}));
 }
 
 TEST_F(AlarmE2ETest, ObjectsAtAStationTurnUnknownWhileItsExportIsInTrouble) {
