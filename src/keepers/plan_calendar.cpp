@@ -147,8 +147,8 @@ bool Evaluation::weekPlanner(const tql::object_t& planner) {
     for (std::size_t w = 0; w < kWeekdayNames.size(); ++w) {
       if (name == kWeekdayNames[w]) days = weekdayMasks()[w];
     }
-    // Entries are read even when no day matches, so that a malformed entry
-    // fails on every evaluation and not only on some weekdays.
+    // A day entry whose name is no weekday's is never looked into.
+    if (days == 0) continue;
     for (const tql::object_ptr& entry : day->children) {
       if (!isActive(*entry)) continue;
       const std::int32_t startTime = tql::getInt(*entry, tql::prop::startTime);

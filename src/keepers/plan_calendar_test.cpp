@@ -138,11 +138,22 @@ TEST_F(PlanCalendarTest, WeekPlannerTriesWindowsFromTodaysMidnightOnly) {
   expectOutOfForce(at(jan(0, 21, 30)), usec_time(jan(7, 20)), element({0, 0, 0}));
 }
 
-TEST_F(PlanCalendarTest, WeekdayNamesMatchOnlyInLowerCase) {
-  setPlan(node(tql::cls::WeekPlanner, weekDay("Monday", entry(0, kDay)),
-               weekDay("MONDAY", entry(0, kDay)), weekDay("monday ", entry(0, kDay)),
-               weekDay("", entry(0, kDay))));
+// The walk reads an entry only on a day that has its day entry's name, and
+// stops reading at the first window in force: an entry without startTime in
+// any other place is never read.
+TEST_F(PlanCalendarTest, WeekPlannerReadsOnlyEntriesItsWalkReaches) {
+  const auto unreadable = [] {
+    return with<tql::property_boolean_t>(node(tql::cls::Event), tql::prop::active, true);
+  };
+  setPlan(node(tql::cls::WeekPlanner, weekDay("Monday", unreadable()),
+               weekDay("MONDAY", unreadable()), weekDay("monday ", unreadable()),
+               weekDay("", unreadable())));
   for (int day = 0; day < 7; ++day) expectOutOfForce(at(jan(day, 12)), htime::never, nullptr);
+
+  setPlan(node(tql::cls::WeekPlanner, weekDay("monday", entry(0, kDay))),
+          node(tql::cls::WeekPlanner, weekDay("tuesday", unreadable())));
+  expectInForce(at(jan(0, 12)), jan(1, 0), element({0, 0, 0}));
+  EXPECT_THROW(at(jan(1, 12)), errors::tql);
 }
 
 TEST_F(PlanCalendarTest, UnexpectedEventIsInForceUntilItsEnd) {

@@ -11,6 +11,7 @@
 
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,22 @@ object_ptr unexpectedEvent(std::int64_t end, const std::string& comment) {
   put<tql::property_date_t>(*o, tql::prop::endTime, end);
   putString(*o, tql::prop::comment, comment);
   return o;
+}
+
+// A week planner's day entry with its entries; ids 6.n and 7.n.
+object_ptr weekDay(std::uint32_t n, const std::string& name, std::vector<object_ptr> entries) {
+  auto day = object(tql::cls::DayPlanner, {6, n});
+  putString(*day, tql::prop::name, name);
+  for (object_ptr& e : entries) day->children.push_back(std::move(e));
+  return day;
+}
+object_ptr weekEntry(std::uint32_t n, std::optional<std::int32_t> startTime,
+                     std::int32_t duration) {
+  auto e = object(tql::cls::Event, {7, n});
+  putBool(*e, tql::prop::active, true);
+  if (startTime) putInt(*e, tql::prop::startTime, *startTime);
+  putInt(*e, tql::prop::duration, duration);
+  return e;
 }
 
 class PlansE2ETest : public ::testing::Test {
@@ -174,6 +191,30 @@ TEST_F(PlansE2ETest, DowntimeIsLoggedWhenEnteredAndWhenThePlanGoes) {
   // The event still lies ahead: nothing to delete.
   EXPECT_THAT(sentOf<TQL_DELETE>(during), IsEmpty());
   EXPECT_THAT(sentOf<TQL_DELETE>(o.events), IsEmpty());
+}
+
+// A malformed entry where the week walk never reads it (a day entry whose
+// name is no lower-case weekday, or after the window in force) cannot end
+// the run.
+TEST_F(PlansE2ETest, WeekPlannerEntriesOutsideTheWalkAreNeverRead) {
+  auto planner = object(tql::cls::WeekPlanner, {5, 1});
+  std::uint32_t n = 10;
+  for (const char* day :
+       {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"}) {
+    std::vector<object_ptr> wholeDay;
+    wholeDay.push_back(weekEntry(++n, 0, 24 * kHour));
+    planner->children.push_back(weekDay(n, day, std::move(wholeDay)));
+  }
+  for (const char* day : {"Monday", "friday"}) {
+    std::vector<object_ptr> noStart;
+    noStart.push_back(weekEntry(++n, std::nullopt, kHour));
+    planner->children.push_back(weekDay(n, day, std::move(noStart)));
+  }
+  script.start(tree(std::move(planner)));
+  script.state(kCheck, 3);
+  const Outcome o = finish();
+  expectOrderlyEnd(o);  // no "Caught: Property startTime not found ..."
+  EXPECT_THAT(incidents(o.events), ElementsAre("cpu Entered downtime (1)"));
 }
 
 }  // namespace
