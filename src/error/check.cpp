@@ -7,7 +7,16 @@
 
 namespace error {
 
-void assertionFailed(std::string_view text) noexcept {
+namespace {
+
+AssertionHook assertionHook = nullptr;
+
+}  // namespace
+
+void setAssertionHookForFuzzing(AssertionHook hook) { assertionHook = hook; }
+
+void assertionFailed(std::string_view text) {
+  if (assertionHook != nullptr) assertionHook(text);
   // One write, so the line cannot interleave with other output.
   std::string line;
   line.reserve(text.size() + 20);

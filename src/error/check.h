@@ -7,7 +7,15 @@
 
 namespace error {
 
-[[noreturn]] void assertionFailed(std::string_view text) noexcept;
+[[noreturn]] void assertionFailed(std::string_view text);
+
+// A hook that sees the text of every failed check before anything is
+// written. Only fuzz targets install one: it throws for the failures that
+// bad input from a peer is meant to cause, so that only other failures
+// abort there. When the hook returns, the check fails as usual; a hook that
+// throws from a check inside a destructor still ends the process.
+using AssertionHook = void (*)(std::string_view text);
+void setAssertionHookForFuzzing(AssertionHook hook);
 
 }  // namespace error
 
