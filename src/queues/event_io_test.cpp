@@ -31,6 +31,13 @@ Bytes operator+(Bytes a, const Bytes& b) {
   return a;
 }
 
+// The first bytes of `ev` in wire form.
+Bytes encodedStart(const queues::event& ev, std::size_t n) {
+  const Bytes bytes = testkit::encode(ev);
+  return Bytes(bytes.begin(),
+               bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
+}
+
 // A stream that holds `bytes`, as a peer wrote them, and then ends.
 std::unique_ptr<Loopback> fed(const Bytes& bytes) {
   auto loop = std::make_unique<Loopback>();
@@ -63,23 +70,17 @@ TEST(EventEncoding, PropertyIsCodeNumberNullAuxThenValue) {
                              Bytes{1, 0, 0, 0, 105, 0, 0, 0};  // one property, number 105
   const Bytes property =
       Bytes{19, 0, 0, 0, 105, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0} + Bytes{0xfe, 0xff, 0xff, 0xff};
-  const Bytes bytes = testkit::encode(ev);
   const Bytes expected = header(81, 2, 3, 0) + Bytes{0, 0, 0, 0} + object_start + property;
-  ASSERT_GE(bytes.size(), expected.size());
-  EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(expected.size())),
-            expected);
+  EXPECT_EQ(encodedStart(ev, expected.size()), expected);
 }
 
 TEST(EventEncoding, AbsentPropertyIsTypeCodeZero) {
   queues::devent_t<queues::TQL_SELECT> ev(queues::QUEUE_DBMS, 1);
   ev.data.pattern.where.emplace_back(nullptr, 1);
-  const Bytes bytes = testkit::encode(ev);
   // root_ids, class_, flags, tag, next, cond_next, where count, then the condition.
   const Bytes expected = header(79, 2, 1, 0) + Bytes(24, 0) + Bytes{1, 0, 0, 0} +
                          Bytes{0, 0, 0, 0} + Bytes{1, 0, 0, 0};
-  ASSERT_GE(bytes.size(), expected.size());
-  EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(expected.size())),
-            expected);
+  EXPECT_EQ(encodedStart(ev, expected.size()), expected);
 }
 
 TEST(EventReading, ExceptionReplyCarryingTheReplyTypeIsAnExevent) {
@@ -129,12 +130,10 @@ TEST(EventReading, EndOfInputAnywhereInsideAnEventEndsTheStream) {
   }
 }
 
-TEST(EventReading, HugeCountsAndLengthsCostOnlyWhatArrives) {
+// Huge string lengths: see ReadAreas.StringsGrowOnlyByWhatArrives.
+TEST(EventReading, HugeCountsCostOnlyWhatArrives) {
   // CLEAR_FIRE_FLAG: a list of ids claiming 4 billion entries, then one.
   EXPECT_THROW(fed(header(68, 2, 1, 0) + Bytes{0xff, 0xff, 0xff, 0xff} + Bytes(4, 0))->receive(),
-               io::EEndOfStream);
-  EXPECT_THROW(fed(header(12, 0, 1, 0) + Bytes{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f, 'a'})
-                   ->receive(),
                io::EEndOfStream);
 }
 
