@@ -40,15 +40,13 @@ TEST(UsecTime, FromDoubleTakesFloorAndTruncatedFraction) {
   EXPECT_DOUBLE_EQ(usec_time(7, 125000).toDouble(), 7.125);
 }
 
-TEST(UsecTime, AdditionCarries) {
+TEST(UsecTime, AdditionCarriesAndSaturates) {
   EXPECT_EQ(usec_time(1, 700000) + usec_time(0, 500000), raw(2, 200000));
   EXPECT_EQ(usec_time(1, 999999) + usec_time(0, 1), raw(2, 0));
   usec_time t(10, 0);
   t += usec_time(-3, 500000);  // -2.5 s
   EXPECT_EQ(t, raw(7, 500000));
-}
-
-TEST(UsecTime, AdditionPastTheEndIsNever) {
+  // Past the end is never.
   EXPECT_EQ(never + usec_time(1), never);
   EXPECT_EQ(never + zero_time, never);
   EXPECT_EQ(usec_time(kMaxSec - 1, 0) + usec_time(kMaxSec), never);
@@ -56,9 +54,7 @@ TEST(UsecTime, AdditionPastTheEndIsNever) {
   EXPECT_EQ(raw(kMaxSec, 600000) + usec_time(0, 500000), never);
   // The largest sum that still fits is kept as it is.
   EXPECT_EQ(usec_time(kMaxSec - 1, 0) + usec_time(1, 999999), raw(kMaxSec, 999999));
-}
-
-TEST(UsecTime, AdditionBelowTheStartIsZeroTime) {
+  // Below the start is zero time.
   EXPECT_EQ(usec_time(kMinSec + 1) + usec_time(-5), zero_time);
   EXPECT_EQ(usec_time(kMinSec + 5) + usec_time(-5), usec_time(kMinSec));
   EXPECT_EQ(usec_time(3) + usec_time(-5), usec_time(-2));

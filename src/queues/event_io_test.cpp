@@ -13,16 +13,13 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using testkit::Loopback;
 
-void append32(Bytes& bytes, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
+// An event header: four little-endian words.
 Bytes header(std::int32_t type, std::int32_t dest, std::uint32_t uid, std::uint32_t exception) {
   Bytes bytes;
-  append32(bytes, static_cast<std::uint32_t>(type));
-  append32(bytes, static_cast<std::uint32_t>(dest));
-  append32(bytes, uid);
-  append32(bytes, exception);
+  for (const auto word :
+       {static_cast<std::uint32_t>(type), static_cast<std::uint32_t>(dest), uid, exception}) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
+  }
   return bytes;
 }
 
