@@ -17,6 +17,8 @@ TEST(SystemError, MessageIsContextAndDescription) {
                        "open /x: Permission denied");
   HX_EXPECT_THROW_TEXT(throwSystemError("read", EINTR), ESystemError,
                        "read: Interrupted system call");
+  HX_EXPECT_THROW_TEXT(throwSystemError("No mapfile passed in environment"), ESystemError,
+                       "No mapfile passed in environment");  // no code: the context alone
 }
 
 TEST(SystemError, FileCodesGetTheirOwnTypes) {
@@ -34,11 +36,6 @@ TEST(SystemError, CodeWithoutTextStillDescribed) {
   const std::string text = describeSystemError(99999);
   EXPECT_NE(text.find("99999"), std::string::npos) << text;
   EXPECT_NE(text.back(), '\n');
-}
-
-TEST(SystemError, TextOnlyForm) {
-  HX_EXPECT_THROW_TEXT(throwSystemError("No mapfile passed in environment"), ESystemError,
-                       "No mapfile passed in environment");
 }
 
 // The test helper itself: each way of not matching is a failure.

@@ -40,15 +40,13 @@ TEST(UsecTime, FromDoubleTakesFloorAndTruncatedFraction) {
   EXPECT_DOUBLE_EQ(usec_time(7, 125000).toDouble(), 7.125);
 }
 
-TEST(UsecTime, AdditionCarries) {
+TEST(UsecTime, AdditionCarriesAndSaturates) {
   EXPECT_EQ(usec_time(1, 700000) + usec_time(0, 500000), raw(2, 200000));
   EXPECT_EQ(usec_time(1, 999999) + usec_time(0, 1), raw(2, 0));
   usec_time t(10, 0);
   t += usec_time(-3, 500000);  // -2.5 s
   EXPECT_EQ(t, raw(7, 500000));
-}
-
-TEST(UsecTime, AdditionPastTheEndIsNever) {
+  // Past the end is never.
   EXPECT_EQ(never + usec_time(1), never);
   EXPECT_EQ(never + zero_time, never);
   EXPECT_EQ(usec_time(kMaxSec - 1, 0) + usec_time(kMaxSec), never);
@@ -56,9 +54,7 @@ TEST(UsecTime, AdditionPastTheEndIsNever) {
   EXPECT_EQ(raw(kMaxSec, 600000) + usec_time(0, 500000), never);
   // The largest sum that still fits is kept as it is.
   EXPECT_EQ(usec_time(kMaxSec - 1, 0) + usec_time(1, 999999), raw(kMaxSec, 999999));
-}
-
-TEST(UsecTime, AdditionBelowTheStartIsZeroTime) {
+  // Below the start is zero time.
   EXPECT_EQ(usec_time(kMinSec + 1) + usec_time(-5), zero_time);
   EXPECT_EQ(usec_time(kMinSec + 5) + usec_time(-5), usec_time(kMinSec));
   EXPECT_EQ(usec_time(3) + usec_time(-5), usec_time(-2));
@@ -86,27 +82,20 @@ TEST(UsecTime, PrintsSecondsAndSixDigitMicroseconds) {
   std::ostringstream out;
   out << usec_time(1, 20);
   EXPECT_EQ(out.str(), "1.000020");
-}
-
-TEST(UsecTime, NegativeValuesPrintTheirMagnitude) {
+  // Negative values print their magnitude.
   EXPECT_EQ(usec_time(-2, 250000).toString(), "-1.750000");
   EXPECT_EQ(usec_time(-1, 250000).toString(), "-0.750000");
   EXPECT_EQ(usec_time(-1, 999999).toString(), "-0.000001");
   EXPECT_EQ(raw(kMinSec, 1).toString(), "-2147483647.999999");
 }
 
-TEST(CalendarText, FormatsInUtc) {
+TEST(CalendarText, FormatsInUtcOrSaysWhyNot) {
   EXPECT_EQ(calendarText(0), "Thu Jan 01 00:00:00 1970");
   EXPECT_EQ(calendarText(1700000000, "%Y-%m-%d %H:%M:%S", true), "2023-11-14 22:13:20");
   EXPECT_EQ(calendarText(-1, "%Y-%m-%d %H:%M:%S", true), "1969-12-31 23:59:59");
-}
-
-TEST(CalendarText, UnrepresentableTimeIsInvalid) {
   EXPECT_EQ(calendarText(std::numeric_limits<std::int64_t>::max()), "invalid time");
   EXPECT_EQ(calendarText(std::numeric_limits<std::int64_t>::min(), "%Y", false), "invalid time");
-}
-
-TEST(CalendarText, EmptyOrOversizedResultIsEmpty) {
+  // An empty or oversized result is empty.
   EXPECT_EQ(calendarText(0, "", true), "");
   std::string huge;
   for (int i = 0; i < 300; ++i) huge += "%Y";  // 1200 characters
@@ -116,11 +105,8 @@ TEST(CalendarText, EmptyOrOversizedResultIsEmpty) {
   EXPECT_EQ(calendarText(0, fits.c_str(), true).size(), 1020u);
 }
 
-TEST(UsecTimeDeathTest, NegativeMicrosecondsFail) {
+TEST(UsecTimeDeathTest, UnnormalisedValuesFail) {
   EXPECT_DEATH(usec_time(1, -1), "Assertion failed: Cannot normalize negative microseconds");
-}
-
-TEST(UsecTimeDeathTest, UnnormalisedOperandsFail) {
   EXPECT_DEATH(raw(0, 1500000) + usec_time(0, 600000), "Assertion failed: Too big usec in \\+=");
   EXPECT_DEATH(raw(1, -2000000) - zero_time, "Assertion failed: Negative usec");
   EXPECT_DEATH(usec_time::fromDouble(std::numeric_limits<double>::quiet_NaN()),

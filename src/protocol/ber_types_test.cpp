@@ -14,7 +14,6 @@ namespace {
 
 using testkit::berErrorText;
 using testkit::hexBytes;
-using testkit::hexBytesThenZeros;
 using testkit::hexText;
 
 template <typename V, typename T>
@@ -55,7 +54,7 @@ TEST(BerInteger, UnsignedValuesWithTheTopBitSetGetAZeroOctet) {
   expectIntegerRoundTrip<BerUInt64>(UINT64_MAX, "02 09 00 FF FF FF FF FF FF FF FF");
 }
 
-TEST(BerInteger, ReadsEmptyAndPaddedContent) {
+TEST(BerInteger, ReadsEmptyAndPaddedContentButNothingThatDoesNotFit) {
   int value = 7;
   BerInt ber(value);
   decode(hexBytes("02 00"), ber);
@@ -64,11 +63,6 @@ TEST(BerInteger, ReadsEmptyAndPaddedContent) {
   EXPECT_EQ(value, 5);
   decode(hexBytes("02 04 FF FF FF FE"), ber);
   EXPECT_EQ(value, -2);
-}
-
-TEST(BerInteger, RefusesOverlongContentAndValuesOutOfRange) {
-  int value = 7;
-  BerInt ber(value);
   EXPECT_EQ(berErrorText([&] { decode(hexBytes("02 05 00 00 00 00 01"), ber); }),
             "Data value exceeds maximum allowed length 5 > 4");
   unsigned u = 7;
@@ -123,7 +117,7 @@ TEST(BerReal, EncodesZeroSpecialsAndDecimalText) {
   EXPECT_EQ(encoded<BerReal>(1.5), "09 0D 00 31 2E 35 30 30 30 30 30 65 2B 30 30");
 }
 
-TEST(BerReal, ReadsBackSevenSignificantDigits) {
+TEST(BerReal, ReadsSevenDigitsInfinityAndNanRefusesBadText) {
   for (const double value : {1.5, -2.5e-300, 1.0 / 3, 123456.75, 1.7976931348623157e308}) {
     double original = value;
     double back = 0;
@@ -139,19 +133,16 @@ TEST(BerReal, ReadsBackSevenSignificantDigits) {
   EXPECT_EQ(back, -HUGE_VAL);
   decode(hexBytes("09 01 60"), reader);  // NaN does not come back
   EXPECT_EQ(back, 0.0);
-}
-
-TEST(BerReal, RefusesBadTextAndUnknownFormats) {
-  double value = 2;
-  BerReal ber(value);
-  EXPECT_EQ(berErrorText([&] { decode(hexBytes("09 04 00 31 78 0A"), ber); }),
+  // Bad text and unknown formats leave the variable alone.
+  back = 2;
+  EXPECT_EQ(berErrorText([&] { decode(hexBytes("09 04 00 31 78 0A"), reader); }),
             "Error parsing: \"1x\\n\"");
-  EXPECT_EQ(berErrorText([&] { decode(hexBytes("09 01 00"), ber); }), "Error parsing: \"\"");
-  EXPECT_EQ(berErrorText([&] { decode(hexBytes("09 01 03"), ber); }),
+  EXPECT_EQ(berErrorText([&] { decode(hexBytes("09 01 00"), reader); }), "Error parsing: \"\"");
+  EXPECT_EQ(berErrorText([&] { decode(hexBytes("09 01 03"), reader); }),
             "Unsupported real number format revceived");
-  EXPECT_EQ(berErrorText([&] { decode(hexBytesThenZeros("09 3D", 61), ber); }),
+  EXPECT_EQ(berErrorText([&] { decode(hexBytes("09 3D" + std::string(2 * 61, '0')), reader); }),
             "Data value exceeds maximum allowed length 61 > 60");
-  EXPECT_EQ(value, 2);
+  EXPECT_EQ(back, 2);
 }
 
 TEST(BerNull, HasNoContent) {
@@ -162,7 +153,7 @@ TEST(BerNull, HasNoContent) {
             "Data value exceeds maximum allowed length 1 > 0");
 }
 
-TEST(BerBigNum, WritesBigEndianBytesWithoutLeadingZeros) {
+TEST(BerBigNum, BigEndianBytesWithoutLeadingZerosBothWays) {
   EXPECT_EQ(encoded<BerBigNum>(BigNumWords{}), "02 00");
   EXPECT_EQ(encoded<BerBigNum>(BigNumWords{0x02030405, 0x01}), "02 05 01 02 03 04 05");
   EXPECT_EQ(encoded<BerBigNum>(BigNumWords{0x80, 0}), "02 01 80");
@@ -173,19 +164,16 @@ TEST(BerBigNum, WritesBigEndianBytesWithoutLeadingZeros) {
   BerBigNum reader(back);
   decode(bytes, reader);
   EXPECT_EQ(back, largest);
-}
-
-TEST(BerBigNum, ReadsPackedWordsAndDropsLeadingZeros) {
-  BigNumWords words{7};
-  BerBigNum ber(words);
-  decode(hexBytes("02 07 00 00 00 01 02 03 04"), ber);
-  EXPECT_EQ(words, (BigNumWords{0x01020304}));
-  decode(hexBytes("02 05 01 02 03 04 05"), ber);
-  EXPECT_EQ(words, (BigNumWords{0x02030405, 0x01}));
-  decode(hexBytes("02 02 00 00"), ber);
-  EXPECT_TRUE(words.empty());
-  EXPECT_EQ(berErrorText([&] { decode(hexBytesThenZeros("02 82 04 11", 1041), ber); }),
-            "Data value exceeds maximum allowed length 1041 > 1040");
+  // Words are packed from the end; leading zeros go.
+  decode(hexBytes("02 07 00 00 00 01 02 03 04"), reader);
+  EXPECT_EQ(back, (BigNumWords{0x01020304}));
+  decode(hexBytes("02 05 01 02 03 04 05"), reader);
+  EXPECT_EQ(back, (BigNumWords{0x02030405, 0x01}));
+  decode(hexBytes("02 02 00 00"), reader);
+  EXPECT_TRUE(back.empty());
+  EXPECT_EQ(
+      berErrorText([&] { decode(hexBytes("02 82 04 11" + std::string(2 * 1041, '0')), reader); }),
+      "Data value exceeds maximum allowed length 1041 > 1040");
 }
 
 TEST(BerString, HonoursItsMaximumBothWays) {

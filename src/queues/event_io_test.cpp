@@ -13,22 +13,26 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using testkit::Loopback;
 
-void append32(Bytes& bytes, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
+// An event header: four little-endian words.
 Bytes header(std::int32_t type, std::int32_t dest, std::uint32_t uid, std::uint32_t exception) {
   Bytes bytes;
-  append32(bytes, static_cast<std::uint32_t>(type));
-  append32(bytes, static_cast<std::uint32_t>(dest));
-  append32(bytes, uid);
-  append32(bytes, exception);
+  for (const auto word :
+       {static_cast<std::uint32_t>(type), static_cast<std::uint32_t>(dest), uid, exception}) {
+    for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<std::uint8_t>(word >> (8 * i)));
+  }
   return bytes;
 }
 
 Bytes operator+(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
+}
+
+// The first bytes of `ev` in wire form.
+Bytes encodedStart(const queues::event& ev, std::size_t n) {
+  const Bytes bytes = testkit::encode(ev);
+  return Bytes(bytes.begin(),
+               bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
 }
 
 // A stream that holds `bytes`, as a peer wrote them, and then ends.
@@ -63,23 +67,17 @@ TEST(EventEncoding, PropertyIsCodeNumberNullAuxThenValue) {
                              Bytes{1, 0, 0, 0, 105, 0, 0, 0};  // one property, number 105
   const Bytes property =
       Bytes{19, 0, 0, 0, 105, 0, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0} + Bytes{0xfe, 0xff, 0xff, 0xff};
-  const Bytes bytes = testkit::encode(ev);
   const Bytes expected = header(81, 2, 3, 0) + Bytes{0, 0, 0, 0} + object_start + property;
-  ASSERT_GE(bytes.size(), expected.size());
-  EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(expected.size())),
-            expected);
+  EXPECT_EQ(encodedStart(ev, expected.size()), expected);
 }
 
 TEST(EventEncoding, AbsentPropertyIsTypeCodeZero) {
   queues::devent_t<queues::TQL_SELECT> ev(queues::QUEUE_DBMS, 1);
   ev.data.pattern.where.emplace_back(nullptr, 1);
-  const Bytes bytes = testkit::encode(ev);
   // root_ids, class_, flags, tag, next, cond_next, where count, then the condition.
   const Bytes expected = header(79, 2, 1, 0) + Bytes(24, 0) + Bytes{1, 0, 0, 0} +
                          Bytes{0, 0, 0, 0} + Bytes{1, 0, 0, 0};
-  ASSERT_GE(bytes.size(), expected.size());
-  EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(expected.size())),
-            expected);
+  EXPECT_EQ(encodedStart(ev, expected.size()), expected);
 }
 
 TEST(EventReading, ExceptionReplyCarryingTheReplyTypeIsAnExevent) {
@@ -129,12 +127,10 @@ TEST(EventReading, EndOfInputAnywhereInsideAnEventEndsTheStream) {
   }
 }
 
-TEST(EventReading, HugeCountsAndLengthsCostOnlyWhatArrives) {
+// Huge string lengths: see ReadAreas.StringsGrowOnlyByWhatArrives.
+TEST(EventReading, HugeCountsCostOnlyWhatArrives) {
   // CLEAR_FIRE_FLAG: a list of ids claiming 4 billion entries, then one.
   EXPECT_THROW(fed(header(68, 2, 1, 0) + Bytes{0xff, 0xff, 0xff, 0xff} + Bytes(4, 0))->receive(),
-               io::EEndOfStream);
-  EXPECT_THROW(fed(header(12, 0, 1, 0) + Bytes{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x7f, 'a'})
-                   ->receive(),
                io::EEndOfStream);
 }
 

@@ -38,19 +38,29 @@ class DialogTest : public ::testing::Test {
   CurrentQueueScope current_;
 };
 
-TEST_F(DialogTest, OtherEventsAreSetAsideInArrivalOrder) {
+TEST_F(DialogTest, OtherEventsAreSetAsideInArrivalOrderAndTheWaitIsMeasured) {
   const meter::TimingStats before = meter::blockings().stats();
   writeState(QUEUE_DBMS, 0, 1);
   writeState(QUEUE_DBMS, 1, 2);  // the dialog's uid, but from another peer
   peer_.write<SERVER_CONFIGURATION>(QUEUE_MAIN, 1, configurationWithMask(32));
 
+  // The clock moves while the dialog waits: each reading is 1.5 s later.
+  htime::usec_time now(1000);
+  htime::setClockForTesting([&now] {
+    now += htime::usec_time(1, 500000);
+    return now;
+  });
   EXPECT_EQ(requestServerConfiguration().log_mask, 32);
+  htime::setClockForTesting([this] { return clock_.now(); });
   EventPtr holder;
   const auto& request = peer_.readAs<REQUEST_SERVER_CONFIGURATION>(holder);
   EXPECT_EQ(request.dest, QUEUE_MAIN);
   EXPECT_EQ(request.inresponse, 1u);
   EXPECT_EQ(request.data, 0);
-  EXPECT_EQ(meter::blockings().stats().n, before.n + 1);
+  const meter::TimingStats after = meter::blockings().stats();
+  EXPECT_EQ(after.n, before.n + 1);
+  EXPECT_EQ(after.sum, before.sum + 1500000);
+  EXPECT_EQ(after.max, std::max<std::uint64_t>(before.max, 1500000));
 
   EXPECT_TRUE(queue_.front().isReady());
   EXPECT_EQ(stateOf(queue_.receive()), 1);
@@ -102,21 +112,6 @@ TEST_F(DialogTest, EndOfStreamFailsTheDialogAndKeepsWhatWasSetAside) {
   EXPECT_EQ(stateOf(queue_.receive()), 2);
   EXPECT_EQ(queue_.receive(), nullptr);
   EXPECT_TRUE(queue_.endOfStream(QUEUE_MAIN));
-}
-
-TEST_F(DialogTest, BlockedTimeIsMeasured) {
-  peer_.write<SERVER_CONFIGURATION>(QUEUE_MAIN, 1);
-  const meter::TimingStats before = meter::blockings().stats();
-  // The clock moves while the dialog waits: each reading is 1.5 s later.
-  htime::usec_time now(1000);
-  htime::setClockForTesting([&now] {
-    now += htime::usec_time(1, 500000);
-    return now;
-  });
-  requestServerConfiguration();
-  htime::setClockForTesting([this] { return clock_.now(); });
-  EXPECT_EQ(meter::blockings().stats().sum, before.sum + 1500000);
-  EXPECT_EQ(meter::blockings().stats().max, std::max<std::uint64_t>(before.max, 1500000));
 }
 
 TEST_F(DialogTest, ReplyOfTheWrongTypeStopsTheProcess) {

@@ -26,13 +26,6 @@ inline std::vector<std::uint8_t> hexBytes(std::string_view text) {
   return out;
 }
 
-// hexBytes(text) followed by `zeros` zero octets.
-inline std::vector<std::uint8_t> hexBytesThenZeros(std::string_view text, std::size_t zeros) {
-  std::vector<std::uint8_t> out = hexBytes(text);
-  out.resize(out.size() + zeros, 0);
-  return out;
-}
-
 inline std::string hexText(const std::vector<std::uint8_t>& bytes) {
   std::string out;
   for (const std::uint8_t b : bytes) {

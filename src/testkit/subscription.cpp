@@ -43,12 +43,7 @@ void dumpObject(std::ostream& out, const Object& o) {
   out << '[';
   for (std::size_t i = 0; i < slots.size(); ++i) {
     if (i > 0) out << ' ';
-    const auto it = o.children.find(IncrementalSubscriber::indexId(*slots[i]));
-    if (it == o.children.end()) {
-      out << "?" << slots[i]->id;
-      continue;
-    }
-    dumpObject(out, *it->second);
+    dumpObject(out, *o.children.at(IncrementalSubscriber::indexId(*slots[i])));
   }
   out << ']';
 }
@@ -56,24 +51,11 @@ void dumpObject(std::ostream& out, const Object& o) {
 }  // namespace
 
 std::string Call::text() const {
-  const std::string flag = top ? " top" : "";
-  switch (kind) {
-    case kCreate:
-      return "create " + on.toString();
-    case kUpdate:
-      return "update " + on.toString() + flag;
-    case kAdded:
-      return "added " + on.toString() + " <- " + child.toString() + flag;
-    case kRemoved:
-      return "removed " + on.toString() + " -> " + child.toString() + flag;
-    case kDestroy:
-      return "destroy " + on.toString();
-    case kReceived:
-      return "received";
-    case kApplied:
-      return "applied";
-  }
-  return "?";
+  std::string out = on.toString();
+  if (kind == kAdded) out = "added " + out + " <- " + child.toString();
+  if (kind == kRemoved) out = "removed " + out + " -> " + child.toString();
+  if (kind == kUpdate) out = "update " + out;
+  return top ? out + " top" : out;
 }
 
 RecordingObject::RecordingObject(Recorder& recorder, Object* parent_, object_ptr node)
@@ -124,25 +106,6 @@ void RecordingObject::childRemoved(Object& child, bool top) {
 
 IncrementalSubscriber::ObjectPtr RecordingSubscriber::createRoot(object_ptr node) {
   return std::make_unique<RecordingObject>(recorder, nullptr, std::move(node));
-}
-
-void RecordingSubscriber::selectReceived(const dbms::Return_Tql_Select_Data&) {
-  recorder.calls.push_back({Call::kReceived, {}, {}, false});
-}
-void RecordingSubscriber::patchReceived(const dbms::Return_Tql_Select_Patch_Data&) {
-  recorder.calls.push_back({Call::kReceived, {}, {}, false});
-}
-void RecordingSubscriber::deletePatchReceived(const dbms::Return_Tql_Select_Delete_Patch_Data&) {
-  recorder.calls.push_back({Call::kReceived, {}, {}, false});
-}
-void RecordingSubscriber::selectApplied(const dbms::Return_Tql_Select_Data&) {
-  recorder.calls.push_back({Call::kApplied, {}, {}, false});
-}
-void RecordingSubscriber::patchApplied(const dbms::Return_Tql_Select_Patch_Data&) {
-  recorder.calls.push_back({Call::kApplied, {}, {}, false});
-}
-void RecordingSubscriber::deletePatchApplied(const dbms::Return_Tql_Select_Delete_Patch_Data&) {
-  recorder.calls.push_back({Call::kApplied, {}, {}, false});
 }
 
 void expectConsistent(const IncrementalSubscriber& s) {

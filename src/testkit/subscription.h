@@ -75,8 +75,8 @@ struct Call {
   bool top = false;
   const Object* object = nullptr;  // for kCreate and kDestroy
 
-  // "update 0.1 top", "added 0.1 <- 1.2", "removed 0.1 -> 1.2 top",
-  // "create 1.2", "destroy 1.2", "received", "applied".
+  // The hook with its flag: "update 0.1 top", "added 0.1 <- 1.2",
+  // "removed 0.1 -> 1.2 top".
   std::string text() const;
 };
 
@@ -108,12 +108,17 @@ class RecordingSubscriber : public IncrementalSubscriber {
 
  protected:
   ObjectPtr createRoot(object_ptr node) override;
-  void selectReceived(const dbms::Return_Tql_Select_Data& data) override;
-  void patchReceived(const dbms::Return_Tql_Select_Patch_Data& data) override;
-  void deletePatchReceived(const dbms::Return_Tql_Select_Delete_Patch_Data& data) override;
-  void selectApplied(const dbms::Return_Tql_Select_Data& data) override;
-  void patchApplied(const dbms::Return_Tql_Select_Patch_Data& data) override;
-  void deletePatchApplied(const dbms::Return_Tql_Select_Delete_Patch_Data& data) override;
+  void mark(Call::Kind kind) { recorder.calls.push_back({kind, {}, {}, false}); }
+  void selectReceived(const dbms::Return_Tql_Select_Data&) override { mark(Call::kReceived); }
+  void patchReceived(const dbms::Return_Tql_Select_Patch_Data&) override { mark(Call::kReceived); }
+  void deletePatchReceived(const dbms::Return_Tql_Select_Delete_Patch_Data&) override {
+    mark(Call::kReceived);
+  }
+  void selectApplied(const dbms::Return_Tql_Select_Data&) override { mark(Call::kApplied); }
+  void patchApplied(const dbms::Return_Tql_Select_Patch_Data&) override { mark(Call::kApplied); }
+  void deletePatchApplied(const dbms::Return_Tql_Select_Delete_Patch_Data&) override {
+    mark(Call::kApplied);
+  }
 };
 
 // Checks every structural promise of the mirror: each object's children

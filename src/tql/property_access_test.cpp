@@ -54,6 +54,7 @@ TEST(TqlErrorTest, TextIsDetailOrTheCodesText) {
   EXPECT_EQ(incomparable.text(), "Incomparable property");
 }
 
+// A missing property's error names the property and the class.
 TEST(PropertyLookupTest, FindsPresentPropertiesOnly) {
   TestObject object;
   object.add(property_int_t(kScore, 42));
@@ -63,11 +64,6 @@ TEST(PropertyLookupTest, FindsPresentPropertiesOnly) {
   EXPECT_EQ(getInt(object, kScore), 42);
   EXPECT_EQ(findProperty(object, kStatus), nullptr);
   EXPECT_EQ(findProperty(object, 7), nullptr);
-}
-
-TEST(PropertyLookupTest, MissingPropertyNamesPropertyAndClass) {
-  TestObject object;
-  object.properties[kStatus] = nullptr;
   EXPECT_EQ(tqlError([&] { property(object, kStatus); }, 6),
             "Property status not found in class Check");
   object.class_ = 78;

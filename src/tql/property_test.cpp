@@ -25,16 +25,12 @@ TEST(PropertyTextTest, ScalarsPrintTheirValue) {
   EXPECT_EQ(text(property_boolean_t(1, true)), "true");
   EXPECT_EQ(text(property_blob_t(1, {1, 2})), "BLOB");
   EXPECT_EQ(text(property_enum_t(1, 7, 4294967295u)), "enum(7, 4294967295)");
-}
-
-TEST(PropertyTextTest, DatePrintsLowWordSigned) {
+  // A date prints its low word, signed.
   EXPECT_EQ(text(property_date_t(1, -1)), "-1");
   EXPECT_EQ(text(property_date_t(1, 1700000000)), "1700000000");
   EXPECT_EQ(text(property_date_t(1, 0x100000005)), "5");
   EXPECT_EQ(text(property_date_t(1, 0x80000000)), "-2147483648");
-}
-
-TEST(PropertyTextTest, RealPrintsSixDecimals) {
+  // A real prints six decimals.
   EXPECT_EQ(text(property_real_t(1, 1.5)), "1.500000");
   EXPECT_EQ(text(property_real_t(1, 2.0000004)), "2.000000");
   EXPECT_EQ(text(property_real_t(1, 1e20)), "100000000000000000000.000000");
@@ -44,14 +40,12 @@ TEST(PropertyTextTest, RealPrintsSixDecimals) {
   EXPECT_EQ(text(property_real_t(1, -HUGE_VAL)), "-inf");
 }
 
-TEST(PropertyTextTest, GroupIdsPrintAsHexBytes) {
+// Group ids print as hex bytes, lists comma separated, ids and versions quoted.
+TEST(PropertyTextTest, ListsAndIds) {
   EXPECT_EQ(text(property_gid_t(1, 0x0a0b0c0d)), "0a:0b:0c:0d");
   EXPECT_EQ(text(property_gid_list_t(1, {255, 0xffffffff})), "00:00:00:ff, ff:ff:ff:ff");
   EXPECT_EQ(text(property_gid_list_t(1, {})), "");
   EXPECT_EQ(text(property_oid_t(1, {1, 0xa0})), "00:00:00:01, 00:00:00:a0");
-}
-
-TEST(PropertyTextTest, ContainersAndIds) {
   EXPECT_EQ(text(property_string_list_t(1, {"a", "b c"})), "\"a\", \"b c\"");
   EXPECT_EQ(text(property_string_list_t(1, {})), "");
   EXPECT_EQ(text(property_object_set_t(1, {id_t{1, 2}, id_t{0, 1}})), "0.1, 1.2");

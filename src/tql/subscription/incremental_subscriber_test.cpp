@@ -44,12 +44,6 @@ class SubscriberTest : public testing::Test {
     return *o;
   }
 
-  // 0.1[1.1 1.2 1.3[2.1 2.2]], hook calls forgotten.
-  void selectSample() {
-    select(node({0, 1}, node({1, 1}), node({1, 2}), node({1, 3}, node({2, 1}), node({2, 2}))));
-    s_.recorder.calls.clear();
-  }
-
   testkit::RecordingSubscriber s_;
 };
 
@@ -100,14 +94,6 @@ TEST_F(SubscriberTest, HandleAppliesTheThreeRepliesAndRefusesOthers) {
   EXPECT_TRUE(s_.recorder.calls.empty());
 }
 
-TEST_F(SubscriberTest, DeleteTreeDestroysChildrenFirstThenLeavesSubscriberEmpty) {
-  selectSample();
-  s_.deleteTree();
-  EXPECT_EQ(s_.root(), nullptr);
-  EXPECT_TRUE(s_.index().empty());
-  EXPECT_TRUE(s_.recorder.live.empty());
-}
-
 // --- A derived object that refuses a child ---
 
 class PickyObject : public IncrementalSubscriber::Object {
@@ -149,18 +135,12 @@ TEST(SubscriberRefusalTest, RefusedChildLeavesNoTraceOfItsSubtree) {
 
 // --- Hostile replies and a damaged mirror end in the assertion texts ---
 
-class SubscriberDeathTest : public testing::Test {
+// Each death runs in a child process: the damage never reaches this one.
+class SubscriberDeathTest : public SubscriberTest {
  protected:
   void SetUp() override {
-    auto data = selectReply(node({0, 1}, node({1, 1}), node({1, 2}, node({2, 1})), node({1, 3})));
-    s_.handleSelect(data);
+    select(node({0, 1}, node({1, 1}), node({1, 2}, node({2, 1})), node({1, 3})));
   }
-  void patch(id_t id, object_ptr chain) {
-    auto data = patchReply(id, std::move(chain));
-    s_.handlePatch(data);
-  }
-  void remove(id_t id) { s_.handleDeletePatch(deleteReply(id)); }
-  IncrementalSubscriber::Object& at(id_t id) { return *s_.find(id); }
   // Takes `id` out of its parent's children, as a damaged mirror would have it.
   void unlink(id_t id) {
     auto& siblings = at(id).parent->children;
@@ -168,7 +148,6 @@ class SubscriberDeathTest : public testing::Test {
     siblings.erase(id);
   }
 
-  IncrementalSubscriber s_;
   IncrementalSubscriber::ObjectPtr stolen_;
 };
 
@@ -198,24 +177,20 @@ TEST_F(SubscriberDeathTest, InconsistentRepliesAbort) {
 TEST_F(SubscriberDeathTest, PatchReachingTargetAlreadyInPlaceAborts) {
   auto data = selectReply(node({0, 1}, node({1, 1}, node({0, 1}))));
   s_.handleSelect(data);
-  remove({0, 1});
+  s_.handleDeletePatch(deleteReply({0, 1}));
   EXPECT_DEATH(patch({0, 1}, node({0, 1}, node({5, 5}))), "Assertion failed: Algorithm error");
 }
 
 TEST_F(SubscriberDeathTest, DuplicateChildIdsAbort) {
-  EXPECT_DEATH(
-      {
-        auto data = selectReply(node({0, 1}, node({1, 1}), node({1, 1})));
-        IncrementalSubscriber fresh;
-        fresh.handleSelect(data);
-      },
-      "Assertion failed: Duplicate id 1.1 among the children of 0.1");
-  EXPECT_DEATH(
-      {
-        auto data = selectReply(node({0, 1}, node({1, 1}), node({1, 1})));
-        s_.handleSelect(data);
-      },
-      "Assertion failed: Duplicate id 1.1 among the children of 0.1");
+  const auto selectDuplicates = [](IncrementalSubscriber& s) {
+    auto data = selectReply(node({0, 1}, node({1, 1}), node({1, 1})));
+    s.handleSelect(data);
+  };
+  IncrementalSubscriber fresh;
+  EXPECT_DEATH(selectDuplicates(fresh),
+               "Assertion failed: Duplicate id 1.1 among the children of 0.1");
+  EXPECT_DEATH(selectDuplicates(s_),
+               "Assertion failed: Duplicate id 1.1 among the children of 0.1");
 }
 
 TEST_F(SubscriberDeathTest, DamagedMirrorAbortsDelete) {
@@ -268,21 +243,18 @@ class RootedSubscriber : public IncrementalSubscriber {
   }
 };
 
+template <class Root>
+void selectWithRoot() {
+  RootedSubscriber<Root> s;
+  auto data = selectReply(node({0, 1}, node({1, 1})));
+  s.handleSelect(data);
+}
+
 TEST(SubscriberCreateChildDeathTest, CreateChildMustKeepParentAndNode) {
-  EXPECT_DEATH(
-      {
-        RootedSubscriber<WrongParentObject> s;
-        auto data = selectReply(node({0, 1}, node({1, 1})));
-        s.handleSelect(data);
-      },
-      "Assertion failed: Parent is wrong after createChild");
-  EXPECT_DEATH(
-      {
-        RootedSubscriber<CopyingObject> s;
-        auto data = selectReply(node({0, 1}, node({1, 1})));
-        s.handleSelect(data);
-      },
-      "Assertion failed: Object pointer is wrong createChild");
+  EXPECT_DEATH(selectWithRoot<WrongParentObject>(),
+               "Assertion failed: Parent is wrong after createChild");
+  EXPECT_DEATH(selectWithRoot<CopyingObject>(),
+               "Assertion failed: Object pointer is wrong createChild");
 }
 
 }  // namespace
