@@ -22,7 +22,6 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using ::testing::Not;
 using namespace queues;
 using namespace testkit;
 using tql::id_t;
@@ -64,9 +63,9 @@ std::vector<std::uint32_t> statusesOf(const Outcome& o, const id_t& id) {
 }
 
 // "text (level)" of every incident log entry.
-std::vector<std::string> incidents(const Outcome& o) {
+std::vector<std::string> incidents(const std::vector<EventPtr>& events) {
   std::vector<std::string> out;
-  for (const auto& i : payloadsOf<PUT_INCIDENTLOG>(o.events))
+  for (const auto& i : payloadsOf<PUT_INCIDENTLOG>(events))
     out.push_back(i.text + " (" + std::to_string(i.level) + ")");
   return out;
 }
@@ -102,6 +101,12 @@ class AlarmE2ETest : public ::testing::Test {
   Outcome run() {
     alarm.play(script);
     return alarm.finish();
+  }
+  // Plays the script; everything sent since the last read-out, through the
+  // answer to a probe.
+  std::vector<EventPtr> readThrough(std::uint32_t probe) {
+    alarm.play(script);
+    return alarm.readThroughProbe(probe);
   }
   void expectOrderlyEnd(const Outcome& o) {
     EXPECT_TRUE(o.exited(0)) << o.standardError;
@@ -165,7 +170,7 @@ TEST_F(AlarmE2ETest, FullSelectBuildsTheMirrorAndReportsEveryNewStatus) {
     EXPECT_THAT(statusesOf(o, id), ElementsAre(10u)) << id.toString();
   }
   EXPECT_THAT(changesOf(o, {2, 2}), IsEmpty());
-  EXPECT_THAT(incidents(o), IsEmpty());
+  EXPECT_THAT(incidents(o.events), IsEmpty());
   EXPECT_THAT(payloadsOf<RETURN_METRIC_UINT64>(o.events), ElementsAre(4u));
   EXPECT_THAT(logLines(o.events), Contains("0 Sent 2 status notifications"));
 }
@@ -214,7 +219,7 @@ TEST_F(AlarmE2ETest, EachChangeIsLoggedNotifiedAndStoredWithItsIncidentText) {
   expectOrderlyEnd(o);
   EXPECT_THAT(changesOf(o, kCheck), ElementsAre(Change{0, 10}, Change{10, 13}, Change{13, 12},
                                                 Change{12, 1}, Change{1, 12}));
-  EXPECT_THAT(incidents(o),
+  EXPECT_THAT(incidents(o.events),
               ElementsAre("cpu Reached ALERT level (4)", "cpu Left alert level (2)",
                           "cpu Left warning level (1)", "cpu Reached WARNING level (2)"));
   for (const auto& i : payloadsOf<PUT_INCIDENTLOG>(o.events)) {
@@ -383,6 +388,101 @@ TEST_F(AlarmE2ETest, MetricRequestsAreAnsweredToTheirSenderWithTheirUid) {
   for (const auto& m : list.metrics) metrics.push_back(m.name);
   EXPECT_THAT(metrics, ElementsAre("num_objs"));
   EXPECT_THAT(groups, Contains("tqlutil"));
+}
+
+// --- Scheduled downtime ---
+// Plans are evaluated on the real clock here, so every time in these tests
+// is an hour or more away from now: nothing waits, and nothing depends on
+// how long the test takes. The tests read while the program runs, so that
+// they can answer its deletes with the uids it chose, as the DBMS would.
+
+constexpr std::int64_t kHour = 3600;
+const id_t kPlan{4, 1};
+const id_t kEvent{7, 1};
+
+object_ptr expectedEvent(std::int64_t start, std::int64_t end) {
+  auto o = object(tql::cls::ExpectedEvent, kEvent);
+  o->version = {5, 2};
+  putBool(*o, tql::prop::active, true);
+  putInt(*o, tql::prop::startTime, static_cast<std::int32_t>(start));
+  put<tql::property_date_t>(*o, tql::prop::endTime, end);
+  return o;
+}
+
+object_ptr unexpectedEvent(std::int64_t end, const std::string& comment) {
+  auto o = object(tql::cls::UnexpectedEvent, kEvent);
+  putBool(*o, tql::prop::active, true);
+  put<tql::property_date_t>(*o, tql::prop::endTime, end);
+  putString(*o, tql::prop::comment, comment);
+  return o;
+}
+
+// smallTree() with a node that expects no check-ins (no status, no
+// wake-ups) and, when given, a plan with one event on it.
+object_ptr plannedTree(object_ptr event = nullptr) {
+  NodeSpec quiet;
+  quiet.frequency.reset();
+  object_ptr tree = smallTree({}, quiet);
+  if (event != nullptr)
+    tree->children.at(0)->children.push_back(with(object(tql::cls::Plan, kPlan), std::move(event)));
+  return tree;
+}
+
+// The uids of the deletes among `events`, each checked to delete the event.
+std::vector<std::uint32_t> deletesOfTheEvent(const std::vector<EventPtr>& events) {
+  std::vector<std::uint32_t> uids;
+  for (const EventPtr& ev : events) {
+    if (ev->type != TQL_DELETE) continue;
+    EXPECT_NE(ev->inresponse, 0u);
+    EXPECT_EQ(
+        ev->toString(),
+        devent_t<TQL_DELETE>(QUEUE_DBMS, ev->inresponse, {kEvent, {5, 2}, {}, false}).toString());
+    uids.push_back(ev->inresponse);
+  }
+  return uids;
+}
+
+TEST_F(AlarmE2ETest, ExpiredEventIsDeletedOnceWhileInFlightAgainWhenDeliveredAgain) {
+  const std::int64_t now = std::time(nullptr);
+  script.start(plannedTree(expectedEvent(now - 2 * kHour, now - kHour)));
+  const std::vector<std::uint32_t> first = deletesOfTheEvent(readThrough(50));
+  ASSERT_EQ(first.size(), 1u);
+  // More events while the delete is in flight: nothing is sent again.
+  script.state(kCheck, 3).state(kCheck, 0);
+  EXPECT_THAT(deletesOfTheEvent(readThrough(51)), IsEmpty());
+  // Delivered again before the delete has arrived: deleted again.
+  script.patch({kRoot, kNode, kPlan}, expectedEvent(now - 2 * kHour, now - kHour));
+  const std::vector<std::uint32_t> second = deletesOfTheEvent(readThrough(52));
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_NE(second[0], first[0]);
+
+  // The DBMS answers both, then its subscription drops the event.
+  script.send<RETURN_TQL_DELETE>(QUEUE_DBMS, first[0], {});
+  script.send<RETURN_TQL_DELETE>(QUEUE_DBMS, second[0], {}).remove(kEvent).state(kCheck, 3);
+  const Outcome o = run();
+  expectOrderlyEnd(o);  // no "unexpected event RETURN_TQL_DELETE"
+  EXPECT_THAT(deletesOfTheEvent(o.events), IsEmpty());
+  EXPECT_THAT(incidents(o.events), ElementsAre("cpu Reached ALERT level (4)"));
+}
+
+TEST_F(AlarmE2ETest, DowntimeIsLoggedWhenEnteredAndWhenThePlanGoes) {
+  const std::int64_t now = std::time(nullptr);
+  script.start(plannedTree()).state(kCheck, 3);
+  script.patch({kRoot, kNode},
+               with(object(tql::cls::Plan, kPlan), unexpectedEvent(now + kHour, "disk swap")));
+  const std::vector<EventPtr> during = readThrough(50);
+  script.remove(kPlan);
+  const Outcome o = run();
+  expectOrderlyEnd(o);
+  EXPECT_THAT(incidents(during), ElementsAre("cpu Reached ALERT level (4)",
+                                             "cpu Entered downtime [Comment: disk swap] (1)"));
+  std::vector<std::uint32_t> statuses;
+  for (const auto& s : payloadsOf<SET_STATUS>(during)) statuses.push_back(s.status);
+  EXPECT_THAT(statuses, ElementsAre(10u, 13u, 8u));
+  EXPECT_THAT(incidents(o.events), ElementsAre("cpu Left downtime, switched to ALERT (4)"));
+  // The event still lies ahead: nothing to delete.
+  EXPECT_THAT(deletesOfTheEvent(during), IsEmpty());
+  EXPECT_THAT(deletesOfTheEvent(o.events), IsEmpty());
 }
 
 // --- Input the process cannot take ---
