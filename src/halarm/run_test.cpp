@@ -111,6 +111,27 @@ TEST_F(RunTest, ScoreCrossesItsThresholdsAtTheComputedTimes) {
   EXPECT_EQ(warn->entered_warn, kStart + 25);
 }
 
+// --- Replies the process drops ---
+
+// An expired downtime event is deleted; whatever the DBMS sends with the
+// delete's uid is dropped before its type is looked at, but not the same uid
+// from another peer.
+TEST_F(RunTest, RepliesToADeleteAreDroppedOnlyFromTheDbms) {
+  object_ptr expired = object(tql::cls::ExpectedEvent, {7, 1});
+  putBool(*expired, tql::prop::active, true);
+  putInt(*expired, tql::prop::startTime, kStart - 7200);
+  put<tql::property_date_t>(*expired, tql::prop::endTime, kStart - 3600);
+  object_ptr tree = smallTree();
+  tree->children.at(0)->children.push_back(
+      with(object(tql::cls::Plan, {4, 1}), std::move(expired)));
+  script.start(std::move(tree)).answer(TQL_DELETE, exevent(QUEUE_DBMS, 0, "no such object"));
+  script.answer<SET_STATUS>(TQL_DELETE, QUEUE_DBMS, {}).probe(100);
+  script.answer<SET_STATUS>(TQL_DELETE, QUEUE_MAIN, {});
+  EXPECT_EQ(runPipe(), 1);
+  EXPECT_LT(replyTo(100), sent.size());
+  EXPECT_EQ(caught, "Caught: Alarm got unexpected event SET_STATUS inside BROADCAST_WRITE");
+}
+
 // --- Shutdown (over a messenger: pipe mode has no shutdown) ---
 
 TEST_F(RunTest, ExitForgetsTheSubscriptionThenStopsNotifyingUntilMainEnds) {
