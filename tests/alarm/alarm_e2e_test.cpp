@@ -82,19 +82,6 @@ ExportSpec station(std::uint32_t gid) {
   return e;
 }
 
-// Score-driven: two alert states in a row put it at 200 (alert level 100).
-CheckSpec scored() {
-  CheckSpec s;
-  s.strategy = keepers::kScoreDriven;
-  s.rates = {-1000, 1000, 1000};
-  return s;
-}
-NodeSpec scoredLevels() {
-  NodeSpec n;
-  n.levels = {50, 100, 1000, 1000};
-  return n;
-}
-
 class AlarmE2ETest : public ::testing::Test {
  protected:
   // Plays the script and ends the input.
@@ -262,8 +249,14 @@ TEST_F(AlarmE2ETest, StatusBackWhereItWasBeforeTheTurnEndsIsNotReported) {
 TEST_F(AlarmE2ETest, UserActionsTravelWithTheirNotifications) {
   CheckSpec sticky;
   sticky.ack = true;
+  // Score-driven: two alert states in a row put it at 200 (alert level 100).
+  CheckSpec scored;
+  scored.strategy = keepers::kScoreDriven;
+  scored.rates = {-1000, 1000, 1000};
+  NodeSpec levels;
+  levels.levels = {50, 100, 1000, 1000};
   script.start(with(domain(kRoot), with(node(kNode), check(kCheck, sticky)),
-                    with(node({1, 2}, scoredLevels()), check({2, 2}, scored()))));
+                    with(node({1, 2}, levels), check({2, 2}, scored))));
   script.state(kCheck, 3).state(kCheck, 0);  // still ALERT: it sticks
   script.acknowledge(kCheck, "seen it", kUser);
   script.state({2, 2}, 3).state({2, 2}, 3).reset({2, 2}, "fixed", kUser, false);
