@@ -59,21 +59,6 @@ class AlarmProcess {
   AlarmProcess(const AlarmProcess&) = delete;
   AlarmProcess& operator=(const AlarmProcess&) = delete;
 
-  // Writes an event to the program's input. Once the program has stopped
-  // reading (it ended), further input is dropped.
-  void send(const queues::event& ev) {
-    if (input_gone_) return;
-    try {
-      writer_->writeEvent(ev);
-      writer_->flush();
-    } catch (const error::Exception&) {
-      input_gone_ = true;
-    }
-  }
-  template <queues::event_t N>
-  void send(queues::queue_t from, std::uint32_t uid, queues::event_data_t<N> data = {}) {
-    send(queues::devent_t<N>(from, uid, std::move(data)));
-  }
   // Writes the script's events in order. A reply waits until the program
   // has sent the request it answers; the events read meanwhile come first
   // in what the next read-out returns. Pauses and ends have no meaning for
@@ -86,10 +71,9 @@ class AlarmProcess {
       sendBytes(step.bytes);
     }
   }
-  // The uids of the requests the program has sent so far.
-  const RequestUids& requests() const { return requests_; }
 
-  // Raw bytes, for input that is not a well-formed event.
+  // Raw bytes, for input that is not a well-formed event too. Once the
+  // program has stopped reading (it ended), further input is dropped.
   void sendBytes(const std::vector<std::uint8_t>& bytes) {
     if (input_gone_) return;
     try {
@@ -101,10 +85,11 @@ class AlarmProcess {
   }
 
   // Everything the program sent since the last read-out, up to and
-  // including its answer to the metric request `uid`, which it handles after all input sent before
-  // it.
+  // including its answer to the metric request `uid` (Script::probe), which
+  // it handles after all input sent before it.
   std::vector<queues::EventPtr> readThroughProbe(std::uint32_t uid) {
-    send<queues::GET_METRIC>(queues::QUEUE_MAIN, uid, {{"num_objs"}});
+    sendBytes(
+        encode(queues::devent_t<queues::GET_METRIC>(queues::QUEUE_MAIN, uid, {{"num_objs"}})));
     for (;;) {
       keep(reader_->readEvent());
       const queues::event& last = *kept_.back();

@@ -90,7 +90,7 @@ std::string errorFor(const std::string& document) {
   return "(no error)";
 }
 
-TEST(EventJsonErrors, NameThePlaceAndTheProblem) {
+TEST(EventJsonErrors, NameThePlaceAndTheProblemAlsoInPropertiesAndNestedEvents) {
   EXPECT_EQ(errorFor(R"({"type": "IMMEDIATE_STATE", "dest": "dbms", "data": {"id": 5}})"),
             R"(/data/id: expected an object id such as "0.1.5", found 5)");
   EXPECT_EQ(errorFor(R"({"type": "IMMEDIATE_STATE", "dest": "dbms", "data": {"state": 1e3}})"),
@@ -101,9 +101,6 @@ TEST(EventJsonErrors, NameThePlaceAndTheProblem) {
   EXPECT_EQ(errorFor(R"({"type": "CHECKIN", "dest": 2, "data": {"id": "1.2.3.4"}})"),
             R"(/data/id: expected an object id such as "0.1.5" (at most three numbers), )"
             R"(found "1.2.3.4")");
-}
-
-TEST(EventJsonErrors, PropertiesAndNestedValues) {
   const std::string select =
       R"({"type": "RETURN_TQL_SELECT", "dest": "dbms", "data": {"res": [{"properties": )";
   EXPECT_EQ(errorFor(select + R"({"warn": {"type": "integer", "value": 3}}}]}})"),
@@ -116,9 +113,7 @@ TEST(EventJsonErrors, PropertiesAndNestedValues) {
                          "data": {"ev": {"type": "SYS_EXIT", "dest": "alrm",
                                          "data": {"code": "x"}}}})"),
             "/data/ev/data/code: expected an integer from -2147483648 to 2147483647, found \"x\"");
-}
-
-TEST(EventJsonErrors, ExceptionRepliesHaveTextAndNoData) {
+  // Exception replies have a text and no data.
   EXPECT_EQ(errorFor(R"({"type": "MESSAGE_EXCEPTION", "dest": "main"})"),
             R"((top): a MESSAGE_EXCEPTION needs an "exception" text)");
   EXPECT_EQ(errorFor(R"({"type": "SYS_EXIT", "dest": "main", "exception": "x"})"),

@@ -6,9 +6,11 @@
 #include <random>
 #include <sstream>
 
+#include "halarm/subscription.h"
 #include "htime/fake_clock.h"
 #include "queues/devent.h"
 #include "sim/sim_testing.h"
+#include "tql/schema.h"
 #include "tql/subscription/incremental_subscriber.h"
 
 namespace sim {
@@ -38,7 +40,7 @@ class DbmsRoleTest : public ::testing::Test {
   void subscribe(std::uint32_t uid = 5) {
     queues::devent_t<queues::TQL_SELECT> request(queues::QUEUE_DBMS, uid);
     request.data.root_ids.push_back({0, 1});
-    request.data.pattern = testing::alarmLikePattern();
+    request.data.pattern = halarm::subscriptionPattern();
     dbms_.handle(request, out_, observer_, 0);
   }
 
@@ -138,7 +140,7 @@ std::string canonical(const tql::object_t& o) {
 
 TEST_F(DbmsRoleTest, MirrorFollowsRandomChangesThroughPatches) {
   tql::IncrementalSubscriber mirror;
-  const Subscription fresh(5, {{0, 1}}, testing::alarmLikePattern());
+  const Subscription fresh(5, {{0, 1}}, halarm::subscriptionPattern());
   subscribe();
   for (queues::EventPtr& ev : take()) mirror.handle(*ev);
 

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 
+#include "halarm/subscription.h"
 #include "htime/fake_clock.h"
 #include "queues/devent.h"
 #include "sim/sim_testing.h"
@@ -26,7 +27,7 @@ class FakeAlarm : public AlarmLink {
         queues::QUEUE_MAIN, 1, 0));
     auto select = std::make_unique<queues::devent_t<queues::TQL_SELECT>>(queues::QUEUE_DBMS, 2);
     select->data.root_ids.push_back({0, 1});
-    select->data.pattern = testing::alarmLikePattern();
+    select->data.pattern = halarm::subscriptionPattern();
     queue(std::move(select));
   }
 

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "halarm/subscription.h"
 #include "sim/sim_testing.h"
+#include "tql/schema.h"
 
 namespace sim {
 namespace {
@@ -19,7 +21,7 @@ class SubscriptionTest : public ::testing::Test {
               "plans": [{"label": "Maint", "unexpected": [{"label": "Now", "until": 9}]}]}]}]}})",
                                 "t.json")),
         tree_(scenario_.root, 0),
-        select_(7, {{0, 1}}, testing::alarmLikePattern()) {}
+        select_(7, {{0, 1}}, halarm::subscriptionPattern()) {}
 
   const SimObject& at(const std::string& path) { return tree_.resolve(path, ""); }
 
@@ -38,7 +40,13 @@ TEST_F(SubscriptionTest, SelectsNestedDomainsAndGroupsAndOnlyActiveChecks) {
 }
 
 TEST_F(SubscriptionTest, ResultCarriesTheWantedPropertiesOrAllWhenNoneAreNamed) {
-  const std::vector<tql::object_ptr> result = select_.select(tree_);
+  // The alarm process wants every property the simulator gives a node: fewer
+  // here.
+  tql::pattern_t narrowed = halarm::subscriptionPattern();
+  ASSERT_EQ(narrowed.next.at(3).class_, tql::cls::Node);
+  narrowed.next.at(3).wanted_properties = {tql::prop::checkinFrequency, tql::prop::warn};
+  const std::vector<tql::object_ptr> result =
+      Subscription(7, {{0, 1}}, std::move(narrowed)).select(tree_);
   ASSERT_EQ(result.size(), 1u);
   const tql::object_t& node = *result[0]->children.at(0)->children.at(0);
   EXPECT_EQ(node.class_, tql::cls::Node);
@@ -55,7 +63,8 @@ TEST_F(SubscriptionTest, ResultCarriesTheWantedPropertiesOrAllWhenNoneAreNamed) 
 TEST(Satisfies, MissingOrIncomparablePropertiesFailTheCondition) {
   SimObject check;
   check.kind = Kind::check;
-  tql::pattern_t p = testing::patternNode(tql::cls::Check, 0);
+  tql::pattern_t p;
+  p.class_ = tql::cls::Check;
   p.where.emplace_back(std::make_unique<tql::property_boolean_t>(tql::prop::active, true),
                        tql::kRelEqual);
   EXPECT_FALSE(satisfies(check, p));
