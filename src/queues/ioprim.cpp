@@ -32,8 +32,10 @@ void ioprim::getSlow(void* into, std::size_t size) {
 }
 
 void ioprim::nextReadArea() {
+  // Wait first, then ask: a stream from a sibling refuses a readBegin while
+  // its next message is still on its way.
   const std::uint8_t* data = nullptr;
-  std::size_t size = in_->readBegin(data);
+  std::size_t size = 0;
   while (size == 0) {
     in_->waitReady();
     size = in_->readBegin(data);

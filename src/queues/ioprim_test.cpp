@@ -37,13 +37,22 @@ class RecordingOStream : public io::OStream {
   Bytes area_;
 };
 
-// Shows the given areas one after the other and records every commit.
+// Shows the given areas one after the other and records every commit. Like
+// a stream from a sibling, an area arrives only while the reader waits (the
+// selector's poll), and asking before it has arrived throws ENotReady.
 class ScriptedIStream : public io::IStream {
  public:
   explicit ScriptedIStream(std::deque<Bytes> areas) : areas_(std::move(areas)) {}
   std::string name() const override { return "scripted"; }
-  bool isReady() override { return true; }
+  bool isReady() override { return arrived_ || areas_.empty(); }
+  // An area on its way is worth a look at once.
+  bool deadline(htime::usec_time& when) const override {
+    when = htime::usec_time();
+    return !arrived_ && !areas_.empty();
+  }
+  void poll() override { arrived_ = true; }
   std::size_t readBegin(const std::uint8_t*& data) override {
+    if (!isReady()) throw io::ENotReady(name());
     if (areas_.empty()) throw io::EEndOfStream(name());
     data = areas_.front().data() + offset_;
     return areas_.front().size() - offset_;
@@ -54,6 +63,7 @@ class ScriptedIStream : public io::IStream {
     if (offset_ == areas_.front().size()) {
       areas_.pop_front();
       offset_ = 0;
+      arrived_ = false;
     }
   }
   void close() override {}
@@ -63,6 +73,7 @@ class ScriptedIStream : public io::IStream {
  private:
   std::deque<Bytes> areas_;
   std::size_t offset_ = 0;
+  bool arrived_ = false;
 };
 
 template <class T>
@@ -148,6 +159,19 @@ TEST(ReadAreas, PrimitivesMaySpanAreas) {
   EXPECT_EQ(io.get<std::uint32_t>(), 0x08070605u);
   EXPECT_EQ(io.get<std::uint16_t>(), 0x0a09);
   EXPECT_EQ(in.commits, (std::vector<std::size_t>{2, 1, 5, 2}));
+}
+
+TEST(ReadAreas, AnEventSplitAcrossDeliveriesIsReadWhole) {
+  const devent_t<IMMEDIATE_STATE> sent(QUEUE_ALRM, 7, {{2, 5}, 3});
+  testkit::Loopback loop;
+  loop.writer().writeEvent(sent);
+  loop.writer().flush();
+  const Bytes bytes = loop.drain();
+  const auto middle = bytes.begin() + static_cast<std::ptrdiff_t>(bytes.size() / 2);
+  ScriptedIStream in({Bytes(bytes.begin(), middle), Bytes(middle, bytes.end())});
+  ioprim io(&in, nullptr);
+  EXPECT_EQ(io.readEvent()->toString(), sent.toString());
+  EXPECT_THROW(io.readEvent(), io::EEndOfStream);
 }
 
 TEST(ReadAreas, AnAreaReadToItsEndIsCommittedAtOnce) {

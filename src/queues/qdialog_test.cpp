@@ -44,10 +44,12 @@ TEST_F(DialogTest, OtherEventsAreSetAsideInArrivalOrderAndTheWaitIsMeasured) {
   writeState(QUEUE_DBMS, 1, 2);  // the dialog's uid, but from another peer
   peer_.write<SERVER_CONFIGURATION>(QUEUE_MAIN, 1, configurationWithMask(32));
 
-  // The clock moves while the dialog waits: each reading is 1.5 s later.
-  htime::usec_time now(1000);
-  htime::setClockForTesting([&now] {
-    now += htime::usec_time(1, 500000);
+  // The clock moves while the dialog waits: every reading after the first
+  // (the start of the wait) is 1.5 s later, however often the wait looks.
+  bool started = false;
+  htime::setClockForTesting([&started] {
+    const htime::usec_time now = started ? htime::usec_time(1001, 500000) : htime::usec_time(1000);
+    started = true;
     return now;
   });
   EXPECT_EQ(requestServerConfiguration().log_mask, 32);
