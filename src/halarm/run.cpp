@@ -84,9 +84,11 @@ class MainLoop {
       if (keepers::BoundaryRecord* boundary = keepers::first()) {
         if (waitForBoundary(*boundary)) {
           keepers::dispatchBoundary(*boundary);
+          tookBoundary_ = true;
           continue;
         }
       }
+      tookBoundary_ = false;
       const EventPtr ev = queue_.receive();
       if (ev != nullptr) {
         handleEvent(*ev, queue_);
@@ -107,11 +109,17 @@ class MainLoop {
       timer_.setDeadline(boundary.time());
       // The selector hands out ready input before a timer that is due: a
       // boundary already due is taken first, or a steady stream of events
-      // would hold it off indefinitely.
-      if (!keepers::TimeOrder{}(htime::now(), boundary.time())) return true;
+      // would hold it off indefinitely. Not twice in a row while input
+      // waits, though: a boundary that comes due again at once (a score
+      // deadline microseconds ahead) would hold off the input, and with it
+      // the end of the run.
+      const bool due = !keepers::TimeOrder{}(htime::now(), boundary.time());
+      if (due && !tookBoundary_) return true;
       // Input already waiting is what the selector would hand out: taking
       // it at once saves a pass over every selectable for each event.
       if (inputWaiting()) return false;
+      // Otherwise the selector looks for input that has arrived, and hands
+      // out the timer when there is none.
     }
     io::Selectable* ready = selector_.select().first;
     if (ready == &timer_) return true;
@@ -131,6 +139,8 @@ class MainLoop {
   keepers::QueueSink<childqueue> sink_{queue_};
   io::Selector<int> selector_;
   io::Timer timer_{htime::never};
+  // The last turn handled a boundary rather than an event.
+  bool tookBoundary_ = false;
 };
 
 void runProcess(const ConnectFunction& connect, const RunOptions& options) {

@@ -351,6 +351,21 @@ TEST_F(AlarmE2ETest, ObjectsAtAStationTurnUnknownWhileItsExportIsInTrouble) {
   }
 }
 
+// A rising good-state rate arms a score deadline microseconds ahead that
+// accumulation never reaches (the good state caps the score at 0), so that
+// boundary comes due again at once, turn after turn. It must not hold off
+// the input: every event is still read and the run ends with its input.
+TEST_F(AlarmE2ETest, BoundaryDueOverAndOverDoesNotHoldOffTheInput) {
+  NodeSpec rising;
+  rising.strategy = keepers::kScoreDriven;
+  rising.checkinScore = 83886327;
+  // Debug logging (mask 32) makes every turn slower than the deadline is far.
+  script.start(smallTree({}, rising), 32).checkin(kNode, std::time(nullptr)).state(kCheck, 3);
+  const Outcome o = run();
+  expectOrderlyEnd(o);
+  EXPECT_THAT(changesOf(o, kCheck), Contains(Change{10, 13}));
+}
+
 // --- Events that came before their object ---
 
 TEST_F(AlarmE2ETest, EarlyEventsAreAppliedAtTheFullReplyTheLastStateAndFirstAcknowledgement) {
