@@ -1,5 +1,6 @@
 #include "io/pool_view.h"
 
+#include <algorithm>
 #include <string>
 
 #include "error/check.h"
@@ -46,6 +47,21 @@ std::uint64_t PoolView::nextOffset(std::uint64_t off) const {
   const std::uint64_t length = len(off);
   if (length >= kBeyondAnyPool) return kBeyondAnyPool;
   return align8(off + kBlockHeaderSize + length) + ((word & 2u) != 0 ? 8 : 0);
+}
+
+std::span<const std::uint8_t> PoolView::message(std::uint64_t off, std::uint64_t areaStart,
+                                                std::uint64_t areaEnd) const {
+  checkHeaderInPool(off);
+  const std::uint64_t end = std::min(areaEnd, mapsize_);
+  HX_CHECK(off >= areaStart && off % 8 == 0 && off + kBlockHeaderSize <= end,
+           "Message offset " + std::to_string(off) + " is not a block of the write area " +
+               std::to_string(areaStart) + " - " + std::to_string(areaEnd));
+  const std::uint64_t length = len(off);
+  HX_CHECK(isUsed(off) && length > 0, "Message at " + std::to_string(off) + " is not a used block");
+  HX_CHECK(length <= end - off - kBlockHeaderSize,
+           "Message at " + std::to_string(off) + " of length " + std::to_string(length) +
+               " runs past the write area ending at " + std::to_string(areaEnd));
+  return {data(off), static_cast<std::size_t>(length)};
 }
 
 void PoolView::setHeaderWord(std::uint64_t off, std::uint64_t word) {

@@ -15,6 +15,7 @@
 // trusted: every header access checks that the header lies inside the pool
 // before touching it.
 #include <cstdint>
+#include <span>
 
 namespace io {
 
@@ -46,6 +47,13 @@ class PoolView {
   [[nodiscard]] std::uint8_t* data(std::uint64_t off) const {
     return base_ + off + kBlockHeaderSize;
   }
+
+  // The message bytes of the used block at `off`, which a sibling announced
+  // in its write area [areaStart, areaEnd). The offset and the block's
+  // length both come from the peer, so they are checked against its area
+  // (and the pool) before the message is handed out.
+  [[nodiscard]] std::span<const std::uint8_t> message(std::uint64_t off, std::uint64_t areaStart,
+                                                      std::uint64_t areaEnd) const;
 
   // Writes a used block of `len` message bytes at `off` whose next_offset is
   // `next`: align8(off + 16 + len), or 8 more with the padded flag.

@@ -156,6 +156,12 @@ TEST_F(WriteAreaDeathTest, PeersCannotMakeItFreeOrReadWhatItDoesNotOwn) {
   pool[b + 8] = static_cast<std::uint8_t>(kStart + 256 - b - 16 + 1);
   EXPECT_DEATH(area->acknowledge(b, 1), "Bad new_free_next_offset: 328 area end is 320");
   EXPECT_DEATH(write(2, 300), "Assertion failed: next_off \\(328 is beyond our area");
+  // A reader of the area, given offsets and lengths by the writer, checks both.
+  EXPECT_EQ(view().message(a, kStart, kStart + 256).size(), 20u);
+  EXPECT_DEATH((void)view().message(a + 8, kStart, kStart + 256), "is not a used block");
+  EXPECT_DEATH((void)view().message(a, a + 8, kStart + 256), "is not a block of the write area");
+  EXPECT_DEATH((void)view().message(b, kStart, kStart + 256),
+               "Message at 104 of length 201 runs past the write area ending at 320");
   area->acknowledge(a, 1);
   EXPECT_DEATH(area->acknowledge(a, 1), "Not one of my messages");
 }
