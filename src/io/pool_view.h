@@ -37,7 +37,9 @@ class PoolView {
 
   [[nodiscard]] std::uint64_t headerWord(std::uint64_t off) const;
   [[nodiscard]] std::uint64_t len(std::uint64_t off) const;
-  [[nodiscard]] std::uint64_t prevOffset(std::uint64_t off) const { return headerWord(off) & ~3u; }
+  [[nodiscard]] std::uint64_t prevOffset(std::uint64_t off) const {
+    return headerWord(off) & ~std::uint64_t{3};
+  }
   [[nodiscard]] bool isUsed(std::uint64_t off) const { return (headerWord(off) & 1u) != 0; }
   [[nodiscard]] bool isPadded(std::uint64_t off) const { return (headerWord(off) & 2u) != 0; }
   // A length too large for any pool gives a next_offset far beyond it, so

@@ -152,6 +152,9 @@ void WriteArea::acknowledge(std::uint64_t off, int from) {
   HX_CHECK(found != outstanding_.end(), "Not one of my messages: AckMessageAt(" + str(off) +
                                             ") [from:" + std::to_string(from) + "]");
   outstanding_.erase(found);
+  // Merging may move the free block being written into; acknowledgements
+  // are handled between writes, never inside one.
+  HX_CHECK(writing_.empty(), "Acknowledgement of " + str(off) + " while a write is in progress");
 
   std::uint64_t start = off;
   const std::uint64_t prev = pool_.prevOffset(off);

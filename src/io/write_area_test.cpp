@@ -169,11 +169,13 @@ TEST_F(WriteAreaDeathTest, PeersCannotMakeItFreeOrReadWhatItDoesNotOwn) {
 TEST_F(WriteAreaDeathTest, MisuseOfTheAreaEndsInAnAssertion) {
   setUp(128);
   std::uint8_t* data = nullptr;
+  const std::uint64_t first = write(3, 8);
   EXPECT_DEATH(area->writeCommit(1, 4), "Assertion failed: Commit without an OStream writing");
   (void)area->writeBegin(1, data);
+  EXPECT_DEATH(area->acknowledge(first, 3), "Acknowledgement of 64 while a write is in progress");
   EXPECT_DEATH((void)area->writeBegin(2, data), "Assertion failed: Multiple OStreams writing");
-  EXPECT_DEATH(area->writeCommit(1, 113),
-               "Assertion failed: write offset 113 above current block size 112 after adding 113");
+  EXPECT_DEATH(area->writeCommit(1, 89),
+               "Assertion failed: write offset 89 above current block size 88 after adding 89");
   area->writeCommit(1, 0);
   EXPECT_DEATH((void)area->writeBegin(2, data), "Assertion failed: Creating empty block");
   Recorder other;
