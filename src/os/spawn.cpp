@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -173,6 +174,18 @@ std::string describeExit(const ChildStatus& status) {
   const char* name = ::strsignal(status.signal);
   return "killed by signal " + std::to_string(status.signal) +
          (name != nullptr ? " (" + std::string(name) + ")" : std::string());
+}
+
+int forkProcess() {
+  const pid_t pid = ::fork();
+  if (pid < 0) error::throwSystemError("fork", errno);
+  return static_cast<int>(pid);
+}
+
+void exitAtOnce(int code) noexcept { ::_exit(code); }
+
+void becomeChildSubreaper() {
+  if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) error::throwSystemError("prctl", errno);
 }
 
 bool isExecutableFile(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }

@@ -48,6 +48,14 @@ void sendSignal(int pid, int signal);
 // "exit code 3", or "killed by signal 6 (Aborted)".
 [[nodiscard]] std::string describeExit(const ChildStatus& status);
 
+// A copy of this process (fork): 0 in the copy, the copy's process id in
+// the original. For tests that need a process to die without a word.
+[[nodiscard]] int forkProcess();
+// Ends this process at once with `code`: no destructors, no exit handlers.
+[[noreturn]] void exitAtOnce(int code) noexcept;
+// Orphaned descendants of this process become its children, so that it can
+// wait for them.
+void becomeChildSubreaper();
 // True when the path names a file that this process may execute.
 [[nodiscard]] bool isExecutableFile(const std::string& path);
 
