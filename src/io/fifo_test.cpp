@@ -139,9 +139,15 @@ TEST_F(FifoTest, FilesAndDirectoriesThatOthersCouldUseAreRefused) {
   const std::string wide_dir = dir_ + "/wide";
   const std::string refused = " gives rights to group or others (0600/0700 needed)";
 
-  ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
-  HX_EXPECT_THROW_TEXT(openFifo(prefix_, 1), error::ESystemError,
-                       "File " + file + " refused: mode 0644" + refused);
+  for (const char* mode : {"0644", "0604", "0620", "0700"}) {
+    ASSERT_EQ(::chmod(file.c_str(), static_cast<mode_t>(std::stoul(mode, nullptr, 8))), 0);
+    if (std::string(mode) == "0700") {
+      EXPECT_NO_THROW((void)openFifo(prefix_, 1));  // the owner's bits are the owner's
+    } else {
+      HX_EXPECT_THROW_TEXT(openFifo(prefix_, 1), error::ESystemError,
+                           "File " + file + " refused: mode " + mode + refused);
+    }
+  }
   ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
   EXPECT_NO_THROW((void)openFifo(prefix_, 1));
 

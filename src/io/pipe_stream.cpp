@@ -152,14 +152,6 @@ std::size_t PipeOStream::writeBegin(std::uint8_t*& data) {
   if (end_ == buffer_.size()) {
     push();
     throwIfFailed();
-    // Written in part: move the rest to the front so that the free space is
-    // one piece behind it.
-    if (sent_ > 0 && end_ == buffer_.size()) {
-      std::copy(buffer_.begin() + static_cast<std::ptrdiff_t>(sent_), buffer_.end(),
-                buffer_.begin());
-      end_ -= sent_;
-      sent_ = 0;
-    }
   }
   data = buffer_.data() + end_;
   given_ = buffer_.size() - end_;

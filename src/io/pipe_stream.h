@@ -89,7 +89,8 @@ class PipeOStream : public OStream {
   [[nodiscard]] bool ignoreSignal() override;
 
   // Free space behind the held bytes. No system call unless the buffer is
-  // full; then one write attempt, and 0 when the pipe took nothing.
+  // full; then one write attempt, and 0 until everything held is out (a
+  // pipe takes a write of up to 4096 bytes whole or not at all).
   [[nodiscard]] std::size_t writeBegin(std::uint8_t*& data) override;
   // Commits bytes without a system call: they are held until poll, flush or
   // a full buffer. On a broken stream they are dropped.
