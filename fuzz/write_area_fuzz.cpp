@@ -6,7 +6,8 @@
 // the bytes written into it, readiness matches the free space, and the pool
 // outside the area is untouched.
 //
-// Input: byte 0 sets the area size (16 to 264 bytes); then each step is an
+// Input: byte 0 sets the area size (24 to 264 bytes: the smallest area
+// that holds a message has 8 bytes behind the header); then each step is an
 // opcode byte followed by its arguments:
 //   0 s n  write one message of n bytes for stream s (n >= 250: the whole
 //          block less (n - 250) * 8 bytes, to hit the split boundaries)
@@ -162,7 +163,7 @@ class Harness {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
   Input in{data, size};
-  Harness harness(16 + 8 * std::uint64_t{in.next() % 32u});
+  Harness harness(24 + 8 * std::uint64_t{in.next() % 31u});
   for (int steps = 0; in.more() && steps < 4096; ++steps) {
     const std::uint8_t op = in.next() % 4;
     if (op <= 1) {

@@ -108,23 +108,6 @@ TEST(PipeIStreamTest, BytesBufferedWhenTheWriterWentAreReadBeforeEndOfStream) {
   in.close();
 }
 
-TEST(PipeIStreamTest, AFullBufferIsReadInPiecesOfTheBufferSize) {
-  Pipe pipe;
-  os::setPipeBufferSize(pipe.writeEnd.get(), 16 * 4096);
-  PipeIStream in("input");
-  in.setHandle(std::move(pipe.readEnd));
-  const std::string sent = pattern(0, PipeIStream::kBufferSize + 100);
-  pipe.put(sent);
-  std::string got;
-  const std::uint8_t* data = nullptr;
-  while (const std::size_t n = in.readBegin(data)) {
-    EXPECT_LE(n, PipeIStream::kBufferSize);
-    got.append(reinterpret_cast<const char*>(data), n);
-    in.readCommit(n);
-  }
-  EXPECT_EQ(got, sent);
-}
-
 TEST(PipeStreamDeathTest, MisuseEndsTheProcessWithItsText) {
   Pipe pipe;
   PipeIStream in("input");
