@@ -126,6 +126,12 @@ SiblingFifo openFifo(const std::string& fifoprefix, int sibling_id) {
   os::OpenResult pipe = os::openOtherProcessFd(published->pid, published->fd);
   if (pipe.error != 0) error::throwSystemError(failure, pipe.error);
   if (os::pidFdEnded(pidfd.fd.get())) error::throwSystemError(failure, ESRCH);
+  // A stale publication whose process number now belongs to another process
+  // of ours could name any of its files: only a pipe is written to.
+  if (!os::isPipe(pipe.fd.get())) {
+    error::throwSystemError(failure + ": descriptor " + std::to_string(published->fd) +
+                            " of process " + std::to_string(published->pid) + " is not a pipe");
+  }
   return {std::move(pipe.fd), std::move(pidfd.fd), published->pid};
 }
 

@@ -1,5 +1,6 @@
 #include "io/fifo.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -30,6 +31,12 @@ std::string cannotOpen(int id) {
 
 bool startsWith(const std::string& text, const std::string& start) {
   return text.compare(0, start.size(), start) == 0;
+}
+
+std::string hexText(int value) {
+  char hex[16];
+  std::snprintf(hex, sizeof hex, "%x", value);
+  return hex;
 }
 
 unsigned modeOf(const std::string& path) {
@@ -79,9 +86,7 @@ TEST_F(FifoTest, APublishedPipeCanBeOpenedAndWrittenByItsOwnProcess) {
   std::ifstream file(path);
   std::string line;
   std::getline(file, line);
-  char hex[16];
-  std::snprintf(hex, sizeof hex, "%x", own.writeEnd.get());
-  EXPECT_EQ(line, std::to_string(::getpid()) + ":0x" + hex);
+  EXPECT_EQ(line, std::to_string(::getpid()) + ":0x" + hexText(own.writeEnd.get()));
   EXPECT_EQ(modeOf(path), 0600u);
   EXPECT_FALSE(fs::exists(path + ".tmp" + std::to_string(::getpid())));
 
@@ -125,6 +130,15 @@ TEST_F(FifoTest, ASiblingThatIsNotThereCannotBeOpened) {
     }
     if (!reap) ::waitpid(child, nullptr, 0);
   }
+
+  // A publication naming something of a live process that is not a pipe.
+  const os::OwnedFd not_pipe(::open((dir_ + "/plain").c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600));
+  ASSERT_TRUE(not_pipe.valid());
+  os::writeFileAtomically(publicationPath(prefix_, 8),
+                          std::to_string(::getpid()) + ":0x" + hexText(not_pipe.get()) + "\n");
+  HX_EXPECT_THROW_TEXT(openFifo(prefix_, 8), error::ESystemError,
+                       cannotOpen(8) + ": descriptor " + std::to_string(not_pipe.get()) +
+                           " of process " + std::to_string(::getpid()) + " is not a pipe");
 
   // A malformed publication.
   os::writeFileAtomically(publicationPath(prefix_, 5), "4711:5\n");

@@ -68,6 +68,11 @@ OpenResult openOtherProcessFd(int pid, int fd) noexcept {
   return {OwnedFd(opened), 0};
 }
 
+bool isPipe(int fd) noexcept {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+}
+
 void checkPrivateDirectory(const std::string& path) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0)

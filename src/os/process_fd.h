@@ -33,6 +33,8 @@ struct OpenResult {
 // Opens descriptor `fd` of process `pid` through /proc/pid/fd/fd, write-only,
 // non-blocking and close-on-exec: for a pipe, a new writer of that pipe.
 [[nodiscard]] OpenResult openOtherProcessFd(int pid, int fd) noexcept;
+// True when `fd` is a pipe or FIFO.
+[[nodiscard]] bool isPipe(int fd) noexcept;
 
 // Creates the directory with mode 0700. An existing one is accepted when it
 // is a directory owned by this user without rights for group or others;
