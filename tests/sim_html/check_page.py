@@ -39,10 +39,13 @@ PALETTE = {
 }
 
 # Appended to a copy of the page for the render only: after loading it
-# writes down each status span's colour as the browser computed it, and
-# every resource the page fetched.
+# writes down how long loading and laying out the page took, each status
+# span's colour as the browser computed it, and every resource the page
+# fetched.
 PROBE = """<script>
 window.addEventListener('load', () => {
+  document.body.getBoundingClientRect();
+  document.body.setAttribute('data-load-ms', performance.now().toFixed(0));
   for (const r of document.querySelectorAll('rect.seg'))
     r.setAttribute('data-computed-fill', getComputedStyle(r).fill);
   const p = document.createElement('pre');
@@ -111,6 +114,7 @@ class Dom(html.parser.HTMLParser):
         self.spans = {}       # path -> [(from, to, status, fill, overlays)]
         self.marks = {}       # path -> [(kind, t, title)]; "" for the scenario lane
         self.resources = None
+        self.load_ms = None
         self.overlays = []    # classes of the overlay rects, in order
         self._node = None
         self._row = None
@@ -122,7 +126,9 @@ class Dom(html.parser.HTMLParser):
     def handle_starttag(self, tag, attrs):
         a = dict(attrs)
         cls = (a.get("class") or "").split()
-        if tag == "section" and "node" in cls:
+        if tag == "body":
+            self.load_ms = float(a["data-load-ms"]) if "data-load-ms" in a else None
+        elif tag == "section" and "node" in cls:
             self._node = a.get("data-node")
         elif tag == "g" and "row" in cls:
             self._row = a["data-path"]
@@ -252,7 +258,8 @@ def check_run(sim, alarm, scenario, workdir):
                 fail(f"{path} at {t:.3f} s: {want} has overlays {overlays}, expected {marks}")
             seen.add(want)
             checked += 1
-    for needed in ("GOOD", "ALERT", "WARN", "GOOD (downtime)", "ALERT (explained)"):
+    for needed in ("GOOD", "ALERT", "WARN", "UNINITIALIZED", "GOOD (downtime)", "ALERT (downtime)",
+                   "ALERT (explained)", "UNKNOWN (explained)"):
         if needed not in seen:
             fail(f"the scenario never showed {needed} at a checked offset; seen {sorted(seen)}")
 
@@ -281,9 +288,9 @@ def thousand_scenario(path):
         nodes.append({"label": f"host{n:03d}", "groups": [
             {"label": "Svc", "checks": [{"label": f"check{c}"} for c in range(9)]}]})
     timeline = [{"at": 1, "do": "states",
-                 "states": {f"host{n:03d}/Svc/check{n % 9}": "alert" for n in range(0, 100, 3)}},
+                 "states": {f"DC/host{n:03d}/Svc/check{n % 9}": "alert" for n in range(0, 100, 3)}},
                 {"at": 2, "do": "states",
-                 "states": {f"host{n:03d}/Svc/check{n % 9}": "good" for n in range(0, 100, 6)}},
+                 "states": {f"DC/host{n:03d}/Svc/check{n % 9}": "good" for n in range(0, 100, 6)}},
                 {"at": 3, "do": "end"}]
     with open(path, "w", encoding="utf-8") as f:
         json.dump({"title": "1,000 objects", "tree": {
@@ -307,10 +314,12 @@ def check_thousand(sim, alarm, workdir):
         fail("the rows are not grouped by their 100 nodes")
     if size > 3_000_000:
         fail(f"the page of 1,000 objects is {size} bytes")
-    if seconds > 15:
-        fail(f"rendering the page of 1,000 objects took {seconds:.1f} s")
-    print(f"OK: 1,000 objects: page {size} bytes, rendered (browser start included) in "
-          f"{seconds:.2f} s; the run took {run_seconds:.1f} s")
+    # The browser's own clock, from navigation to the page laid out; the
+    # bound leaves room for a machine busy with other tests.
+    if dom.load_ms is None or dom.load_ms > 3000:
+        fail(f"loading the page of 1,000 objects took {dom.load_ms} ms")
+    print(f"OK: 1,000 objects: page {size} bytes, loaded and laid out in {dom.load_ms:.0f} ms "
+          f"({seconds:.2f} s with the browser's start); the run took {run_seconds:.1f} s")
 
 
 def main(argv):

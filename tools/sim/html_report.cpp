@@ -55,6 +55,7 @@ TimelineRow buildRow(const RowBuilder& b, double end) {
   TimelineRow row;
   row.id = b.id;
   row.path = b.path;
+  row.gone = !b.final;
   double from = 0;
   std::uint32_t status = b.changes.empty() ? b.finalStatus : b.changes.front()->oldStatus;
   const auto close = [&](double to) {
@@ -196,7 +197,7 @@ h1 { font-size: 18px; margin: 0 0 4px; }
 .legend { margin: 10px 0; display: flex; flex-wrap: wrap; gap: 4px 14px; align-items: center; }
 .legend svg { vertical-align: middle; }
 .axis { position: sticky; top: 0; background: #fff; z-index: 1; border-bottom: 1px solid #ccc; }
-section.node { margin: 0; }
+section.node { margin: 0; content-visibility: auto; contain-intrinsic-size: auto 80px; }
 section.node summary { cursor: pointer; padding: 2px 0; font-weight: 600; border-top: 1px solid #eee; }
 section.node summary .worst { font-weight: normal; color: #555; }
 svg text { font: 12px system-ui, sans-serif; fill: #222; }
@@ -393,13 +394,15 @@ class HtmlReport final : public Observer {
     // Below the node's own row, objects are labelled by their path within it.
     const std::string prefix = g.node + " / ";
     const bool nested = r.path.starts_with(prefix);
-    const std::string label = nested ? r.path.substr(prefix.size()) : r.path;
+    const std::string label =
+        (nested ? r.path.substr(prefix.size()) : r.path) + (r.gone ? " (gone)" : "");
     page += "<g class=\"row\" data-path=\"" + path + "\" data-id=\"" + escapeHtml(r.id) +
             "\" transform=\"translate(0," + number(y, 0) + ")\">";
     page += "<rect class=\"band\" x=\"0\" y=\"0\" width=\"" + number(kLabelWidth + kPlotWidth, 0) +
             "\" height=\"" + number(kRowHeight, 0) + "\"/>";
     page += std::string("<text x=\"") + (nested ? "18" : "4") + "\" y=\"13\">" + escapeHtml(label) +
-            "<title>" + path + "</title></text>";
+            "<title>" + path + (r.gone ? ", no longer in the tree at the end" : "") +
+            "</title></text>";
     const double top = (kRowHeight - kBarHeight) / 2;
     for (const StatusSpan& s : r.spans) {
       const double x0 = x(s.from);

@@ -43,6 +43,7 @@ struct ObjectMark {
 struct TimelineRow {
   std::string id;
   std::string path;
+  bool gone = false;              // not in the final table: deleted during the run
   std::vector<StatusSpan> spans;  // in time order, none empty, covering 0 to the end
   std::vector<ObjectMark> marks;  // in time order
 };
