@@ -142,6 +142,7 @@ namespace {
 // Geometry of the timeline, in pixels.
 constexpr double kLabelWidth = 340;
 constexpr double kPlotWidth = 900;
+constexpr double kRightMargin = 30;  // room for the last tick's label
 constexpr double kRowHeight = 18;
 constexpr double kBarHeight = 12;
 constexpr double kLaneHeight = 44;
@@ -321,7 +322,7 @@ class HtmlReport final : public Observer {
   // The time axis and the lane of narration, sibling actions and problems;
   // it stays at the top while the rows scroll.
   void axis(std::string& page) const {
-    const double width = kLabelWidth + kPlotWidth + 10;
+    const double width = kLabelWidth + kPlotWidth + kRightMargin;
     page += "<div class=\"axis\"><svg class=\"lane\" width=\"" + number(width, 0) + "\" height=\"" +
             number(kLaneHeight, 0) + "\">";
     page += "<text x=\"4\" y=\"14\">time since start (s)</text>";
@@ -379,7 +380,7 @@ class HtmlReport final : public Observer {
             "\"><details open><summary>" + escapeHtml(g.node) + " <span class=\"worst\">(" +
             std::to_string(g.rows.size()) + (g.rows.size() == 1 ? " object" : " objects") +
             ", worst at the end: " + statusName(worst) + ")</span></summary>";
-    page += "<svg width=\"" + number(kLabelWidth + kPlotWidth + 10, 0) + "\" height=\"" +
+    page += "<svg width=\"" + number(kLabelWidth + kPlotWidth + kRightMargin, 0) + "\" height=\"" +
             number(kRowHeight * static_cast<double>(g.rows.size()) + 2, 0) + "\">";
     double y = 0;
     for (const TimelineRow& r : g.rows) {
