@@ -141,7 +141,7 @@ namespace {
 
 // Geometry of the timeline, in pixels.
 constexpr double kLabelWidth = 340;
-constexpr double kPlotWidth = 900;
+constexpr double kPlotWidth = 860;
 constexpr double kRightMargin = 30;  // room for the last tick's label
 constexpr double kRowHeight = 18;
 constexpr double kBarHeight = 12;
