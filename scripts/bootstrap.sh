@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(cmake make g++ python3 clang libclang-rt-14-dev clang-format
-          libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev)
+          libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
+          chromium-headless-shell)
 
 missing=()
 for p in "${packages[@]}"; do

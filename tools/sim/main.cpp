@@ -1,6 +1,7 @@
 // halcyx-sim: runs the alarm process against simulated siblings (main,
 // DBMS, alert) on a scenario's object tree and timeline, and shows what it
 // does.
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "os/spawn.h"
 #include "os/terminal.h"
 #include "sim/demo_scenario.h"
+#include "sim/html_report.h"
 #include "sim/link.h"
 #include "sim/report.h"
 #include "sim/scenario.h"
@@ -40,6 +42,12 @@ options:
   --json           a machine-readable log instead: one JSON object per line
                    ("event": start, note, action, log, status, problem,
                    alarm_output, final)
+  --html FILE      also write a picture of the run to FILE: one HTML page
+                   with a timeline row per object (grouped by node,
+                   coloured by status, downtime hatched, explained statuses
+                   dotted, incidents, acknowledgements and the scenario's
+                   actions marked, texts on hover) and the final table;
+                   the page needs nothing but itself
   --log-mask N     the log mask the main process hands out (default: the
                    scenario's "logMask", else 0; 32 shows the alarm's debug
                    lines)
@@ -148,6 +156,7 @@ struct CommandLine {
   std::optional<std::int32_t> logMask;
   std::string alarm;
   std::string scenario;
+  std::string html;
 };
 
 // Parses the arguments; returns an exit code when the program should stop.
@@ -175,6 +184,10 @@ std::optional<int> parse(const std::vector<std::string>& args, CommandLine& cl) 
       } catch (const error::Exception&) {
         return usageError("--log-mask needs a number, not \"" + *v + "\"");
       }
+    } else if (arg == "--html") {
+      const auto v = value();
+      if (!v || v->empty()) return usageError("--html needs a file name");
+      cl.html = *v;
     } else if (arg == "--alarm") {
       const auto v = value();
       if (!v) return usageError("--alarm needs a program");
@@ -219,15 +232,40 @@ int main(int argc, char** argv) {
               << " (build it first, or name it with --alarm)\n";
     return kExitAlarmFailed;
   }
+  // The page's file is opened before the run, so that a name that cannot be
+  // written is refused before a minute of simulation, not after it.
+  std::ofstream htmlFile;
+  if (!cl.html.empty()) {
+    htmlFile.open(cl.html, std::ios::out | std::ios::trunc | std::ios::binary);
+    if (!htmlFile) {
+      std::cerr << "halcyx-sim: cannot write the HTML report " << cl.html << '\n';
+      return kExitUsage;
+    }
+  }
   try {
-    std::unique_ptr<sim::Observer> report =
+    std::unique_ptr<sim::Observer> text =
         cl.json ? sim::makeJsonReport(std::cout)
                 : sim::makeTextReport(std::cout, {wantsColor(), cl.quiet});
+    std::unique_ptr<sim::Observer> html;
+    std::unique_ptr<sim::Observer> both;
+    sim::Observer* report = text.get();
+    if (htmlFile.is_open()) {
+      html = sim::makeHtmlReport(htmlFile);
+      both = sim::makeFanOut({text.get(), html.get()});
+      report = both.get();
+    }
     sim::AlarmLinkPtr link = sim::startAlarmOverPipes(program);
     sim::SimOptions options;
     options.logMask = cl.logMask;
     sim::Simulator simulator(scenario, *link, *report, options);
     const sim::Outcome outcome = simulator.run();
+    if (htmlFile.is_open()) {
+      htmlFile.close();
+      if (!htmlFile) {
+        std::cerr << "halcyx-sim: writing the HTML report " << cl.html << " failed\n";
+        return kExitAlarmFailed;
+      }
+    }
     if (!outcome.alarmClean) return kExitAlarmFailed;
     if (!outcome.unmet.empty()) return kExitUnmet;
     return 0;

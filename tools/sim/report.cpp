@@ -281,7 +281,47 @@ class JsonReport final : public Observer {
   std::ostream& out_;
 };
 
+// --- Several at once ---
+
+class FanOut final : public Observer {
+ public:
+  explicit FanOut(std::vector<Observer*> observers) : observers_(std::move(observers)) {}
+
+  void started(const Scenario& scenario, const std::string& program,
+               std::int32_t logMask) override {
+    for (Observer* o : observers_) o->started(scenario, program, logMask);
+  }
+  void note(double t, const std::string& text) override {
+    for (Observer* o : observers_) o->note(t, text);
+  }
+  void action(double t, const std::string& text) override {
+    for (Observer* o : observers_) o->action(t, text);
+  }
+  void log(double t, std::uint32_t level, const std::string& text) override {
+    for (Observer* o : observers_) o->log(t, level, text);
+  }
+  void statusChange(const StatusChange& change) override {
+    for (Observer* o : observers_) o->statusChange(change);
+  }
+  void problem(double t, const std::string& text) override {
+    for (Observer* o : observers_) o->problem(t, text);
+  }
+  void alarmOutput(double t, const std::string& line) override {
+    for (Observer* o : observers_) o->alarmOutput(t, line);
+  }
+  void finished(const FinalReport& report) override {
+    for (Observer* o : observers_) o->finished(report);
+  }
+
+ private:
+  std::vector<Observer*> observers_;
+};
+
 }  // namespace
+
+std::unique_ptr<Observer> makeFanOut(std::vector<Observer*> observers) {
+  return std::make_unique<FanOut>(std::move(observers));
+}
 
 std::unique_ptr<Observer> makeTextReport(std::ostream& out, TextOptions options) {
   return std::make_unique<TextReport>(out, options);

@@ -22,6 +22,10 @@ struct StatusChange {
   double t = 0;  // seconds since the start of the run
   tql::id_t object;
   std::string path;  // "HQ / web01 / HTTP", or the id when the object is unknown
+  // The display path of the node the object is or belongs to ("HQ / web01");
+  // for an object outside every node (a domain export), its domain's; the
+  // object's own path when it is unknown.
+  std::string node;
   std::uint32_t oldStatus = 0;
   std::uint32_t newStatus = 0;
   std::string incident;  // the incident-log text written with the change, if any
@@ -34,6 +38,7 @@ struct FinalStatus {
   std::string path;
   tql::id_t id;
   std::uint32_t status = 0;
+  std::string node;  // as in StatusChange
 };
 
 struct FinalReport {
@@ -75,6 +80,10 @@ std::unique_ptr<Observer> makeTextReport(std::ostream& out, TextOptions options)
 
 // One JSON object per line: {"event": "status", "t": 9.25, ...}.
 std::unique_ptr<Observer> makeJsonReport(std::ostream& out);
+
+// Passes every record to each of the observers, in the order given. They
+// must outlive the returned one.
+std::unique_ptr<Observer> makeFanOut(std::vector<Observer*> observers);
 
 // Counts of final statuses by name, worst first.
 std::vector<std::pair<std::string, std::size_t>> countByStatus(

@@ -6,6 +6,19 @@
 
 namespace sim {
 
+namespace {
+
+// The node an object is or lies below; for an object outside every node,
+// its parent (the domain of a domain export).
+std::string nodePath(const ObjectTree& tree, const SimObject& object) {
+  for (const SimObject* o = &object; o != nullptr; o = o->parent) {
+    if (o->kind == Kind::node) return tree.displayPath(*o);
+  }
+  return tree.displayPath(object.parent != nullptr ? *object.parent : object);
+}
+
+}  // namespace
+
 Simulator::Simulator(const Scenario& scenario, AlarmLink& link, Observer& observer,
                      SimOptions options)
     : scenario_(scenario),
@@ -154,6 +167,7 @@ void Simulator::statusChange(const queues::event& ev) {
   c.comment = data.comment;
   const SimObject* object = dbms_.started() ? dbms_.tree().find(data.object) : nullptr;
   c.path = object != nullptr ? dbms_.tree().displayPath(*object) : data.object.toString();
+  c.node = object != nullptr ? nodePath(dbms_.tree(), *object) : c.path;
   // The incident line written just before belongs to this change when it
   // names the same node.
   if (std::optional<Incident> incident = dbms_.takeLastIncident();
@@ -216,7 +230,8 @@ FinalReport Simulator::finalReport(const AlarmEnd& end, std::vector<std::string>
     return it == dbms_.statuses().end() ? 0 : it->second.status;
   };
   tree.forEach([&](const SimObject& o) {
-    if (hasStatus(o.kind)) report.objects.push_back({tree.displayPath(o), o.id, statusOf(o)});
+    if (hasStatus(o.kind))
+      report.objects.push_back({tree.displayPath(o), o.id, statusOf(o), nodePath(tree, o)});
   });
   for (const Expectation& e : scenario_.expect) {
     const SimObject* o = tree.findPath(e.object);

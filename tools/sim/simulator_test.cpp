@@ -146,6 +146,7 @@ TEST_F(SimulatorTest, PlaysTheTimelineOnTimeAndReportsWhatTheAlarmDid) {
   const StatusChange& alert = observer_.changes[0];
   EXPECT_EQ(alert.t, 2);
   EXPECT_EQ(alert.path, "web01 / S / HTTP");
+  EXPECT_EQ(alert.node, "web01");
   EXPECT_EQ(alert.newStatus, 13u);
   EXPECT_EQ(alert.incident, "incident of 1.3");
   const StatusChange& ack = observer_.changes[1];
@@ -155,6 +156,10 @@ TEST_F(SimulatorTest, PlaysTheTimelineOnTimeAndReportsWhatTheAlarmDid) {
   EXPECT_TRUE(alarm_.input_closed);
   ASSERT_TRUE(observer_.final.has_value());
   EXPECT_EQ(observer_.final->t, 6);
+  std::vector<std::pair<std::string, std::string>> nodes;
+  for (const FinalStatus& f : observer_.final->objects) nodes.emplace_back(f.path, f.node);
+  EXPECT_EQ(nodes, (std::vector<std::pair<std::string, std::string>>{
+                       {"web01", "web01"}, {"web01 / S / HTTP", "web01"}}));
 }
 
 TEST_F(SimulatorTest, ClockStartsWhenTheAlarmSubscribes) {
