@@ -150,8 +150,7 @@ std::uint64_t statusField(const std::string& status, const char* field) {
 Run runProgram(const std::string& input, const std::string& output, bool sample) {
   const auto start = std::chrono::steady_clock::now();
   os::SpawnedChild child = os::spawnWithPipes(
-      "/bin/sh", {"-c", "exec \"$0\" <\"$1\" >\"$2\" 2>\"$2.err\"", program(), input,
-                  output});
+      "/bin/sh", {"-c", "exec \"$0\" <\"$1\" >\"$2\" 2>\"$2.err\"", program(), input, output});
   Run run;
   const std::string statusPath = "/proc/" + std::to_string(child.pid) + "/status";
   std::optional<os::ChildStatus> status;
@@ -245,12 +244,13 @@ SizeFigures measure(std::uint32_t checks, const Options& options, const std::str
   std::printf("  changing results %8.3f s  %10.0f results/s  %6.0f ns/result\n", changing - load,
               static_cast<double>(results) / (changing - load),
               (changing - load) * 1e9 / static_cast<double>(results));
-  std::printf("    sent: %llu SET_STATUS, %llu PUT_INCIDENTLOG, %llu OBJECT_STATUS_CHANGE"
-              " (status changes made: %llu checks, plus their nodes and domain)\n",
-              static_cast<unsigned long long>(count(SET_STATUS)),
-              static_cast<unsigned long long>(count(PUT_INCIDENTLOG)),
-              static_cast<unsigned long long>(count(OBJECT_STATUS_CHANGE)),
-              static_cast<unsigned long long>(expectedChanges(checks, results)));
+  std::printf(
+      "    sent: %llu SET_STATUS, %llu PUT_INCIDENTLOG, %llu OBJECT_STATUS_CHANGE"
+      " (status changes made: %llu checks, plus their nodes and domain)\n",
+      static_cast<unsigned long long>(count(SET_STATUS)),
+      static_cast<unsigned long long>(count(PUT_INCIDENTLOG)),
+      static_cast<unsigned long long>(count(OBJECT_STATUS_CHANGE)),
+      static_cast<unsigned long long>(expectedChanges(checks, results)));
 
   const double steady = bestOf(options.repeat, base + ".steady", out);
   std::printf("  steady results   %8.3f s  %10.0f results/s  (%llu SET_STATUS)\n", steady - load,
@@ -304,23 +304,24 @@ Options parse(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const Options options = parse(argc, argv);
-  const std::string dir =
-      options.keep.empty() ? (std::filesystem::temp_directory_path() /
-                              ("pipe_workload_bench." + std::to_string(os::currentProcessId())))
-                                 .string()
-                           : options.keep;
+  const std::string dir = options.keep.empty()
+                              ? (std::filesystem::temp_directory_path() /
+                                 ("pipe_workload_bench." + std::to_string(os::currentProcessId())))
+                                    .string()
+                              : options.keep;
   std::filesystem::create_directories(dir);
   std::printf("halcyx-alarm-pipe: %s\n", program().c_str());
   std::vector<SizeFigures> sizes;
   for (std::uint32_t checks : options.checks) sizes.push_back(measure(checks, options, dir));
   for (std::size_t i = 1; i < sizes.size(); ++i) {
     const double more = sizes[i].checks - sizes[i - 1].checks;
-    std::printf("\nmemory per check between %u and %u checks: VmHWM %.0f B, VmRSS %.0f B\n",
-                sizes[i - 1].checks, sizes[i].checks,
-                (static_cast<double>(sizes[i].peakKiB) - static_cast<double>(sizes[i - 1].peakKiB)) *
-                    1024 / more,
-                (static_cast<double>(sizes[i].rssKiB) - static_cast<double>(sizes[i - 1].rssKiB)) *
-                    1024 / more);
+    std::printf(
+        "\nmemory per check between %u and %u checks: VmHWM %.0f B, VmRSS %.0f B\n",
+        sizes[i - 1].checks, sizes[i].checks,
+        (static_cast<double>(sizes[i].peakKiB) - static_cast<double>(sizes[i - 1].peakKiB)) * 1024 /
+            more,
+        (static_cast<double>(sizes[i].rssKiB) - static_cast<double>(sizes[i - 1].rssKiB)) * 1024 /
+            more);
   }
   if (options.keep.empty()) std::remove(dir.c_str());
   return 0;
