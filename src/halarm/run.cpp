@@ -152,6 +152,9 @@ void runProcess(const ConnectFunction& connect, const RunOptions& options) {
   MainLoop loop(queue, options.wait);
   subscribe(queue);
   loop.run();
+  // Everything sent is out before the run counts as ended: a failed write
+  // ends it with an error.
+  queue.flushOutput();
   connection->completeShutdown(keepers::shuttingDown);
 }
 
