@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "os/child_process.h"
+#include "os/temp_dir.h"
 #include "testkit/run_program.h"
-#include "testkit/temp_dir.h"
 
 namespace crash {
 namespace {
@@ -53,7 +53,7 @@ TEST(FormatCrashText, CutsToTheBuffer) {
 // at what they leave behind.
 class CrashHandlerTest : public ::testing::Test {
  protected:
-  void SetUp() override { dir_ = testkit::makeTemporaryDirectory("crash_tests"); }
+  void SetUp() override { dir_ = os::makeTemporaryDirectory("crash_tests"); }
   void TearDown() override { fs::remove_all(dir_); }
 
   // Copies the child into the directory as `name` (its dump is named after

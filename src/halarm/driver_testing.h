@@ -136,12 +136,15 @@ class ScriptedPeers final : public io::IStream, public queues::Messenger {
 
 // Over the scripted messenger; `completed` receives what completeShutdown
 // was told.
-class MessengerConnection final : public Connection {
+class ScriptedMessengerConnection final : public Connection {
  public:
-  MessengerConnection(std::unique_ptr<ScriptedPeers> peers, std::vector<bool>& completed)
+  ScriptedMessengerConnection(std::unique_ptr<ScriptedPeers> peers, std::vector<bool>& completed)
       : peers_(std::move(peers)), queue_(*peers_), completed_(completed) {}
   queues::childqueue& queue() override { return queue_; }
-  void completeShutdown(bool ordered) override { completed_.push_back(ordered); }
+  int completeShutdown(bool ordered) override {
+    completed_.push_back(ordered);
+    return 0;
+  }
 
  private:
   std::unique_ptr<ScriptedPeers> peers_;
@@ -201,7 +204,8 @@ class DriverTest : public ::testing::Test {
     options.reportError = [this](std::string_view line) { caught = std::string(line); };
     const int code = halarm::run(
         [&]() -> ConnectionPtr {
-          if (messenger) return std::make_unique<MessengerConnection>(std::move(peers), completed);
+          if (messenger)
+            return std::make_unique<ScriptedMessengerConnection>(std::move(peers), completed);
           return std::make_unique<PipeConnection>(std::move(peers),
                                                   std::make_unique<io::MemoryOStream>(out.pipe));
         },

@@ -20,7 +20,7 @@ class PipeConnection final : public Connection {
 
   queues::childqueue& queue() override { return *queue_; }
   // Nothing to finish: the pipes belong to the parent.
-  void completeShutdown(bool /*ordered*/) override {}
+  int completeShutdown(bool /*ordered*/) override { return 0; }
 
  private:
   queues::ChildQueuePtr queue_;

@@ -143,16 +143,23 @@ class MainLoop {
   bool tookBoundary_ = false;
 };
 
-void runProcess(const ConnectFunction& connect, const RunOptions& options) {
+int runProcess(const ConnectFunction& connect, const RunOptions& options) {
   const ConnectionPtr connection = connect();
   childqueue& queue = connection->queue();
-  RunScope scope(queue);
-  CurrentQueueScope current(queue);
-  startUp();
-  MainLoop loop(queue, options.wait);
-  subscribe(queue);
-  loop.run();
-  connection->completeShutdown(keepers::shuttingDown);
+  int exitCode = 0;
+  {
+    RunScope scope(queue);
+    CurrentQueueScope current(queue);
+    startUp();
+    MainLoop loop(queue, options.wait);
+    subscribe(queue);
+    loop.run();
+    exitCode = connection->completeShutdown(keepers::shuttingDown);
+  }
+  // Said once the queue is no longer current: the main process that would
+  // have received it is gone, so the line goes to standard error.
+  if (exitCode != 0) meter::log("Main process went away without ordering the exit", 0);
+  return exitCode;
 }
 
 void writeStandardError(std::string_view line) {
@@ -166,8 +173,7 @@ void writeStandardError(std::string_view line) {
 
 int run(const ConnectFunction& connect, const RunOptions& options) {
   try {
-    runProcess(connect, options);
-    return 0;
+    return runProcess(connect, options);
   } catch (const error::Exception& e) {
     const std::string line = "Caught: " + e.text();
     if (options.reportError) {

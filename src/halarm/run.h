@@ -32,8 +32,9 @@ class Connection {
   virtual queues::childqueue& queue() = 0;
   // The main process's stream has ended and the loop is over. `ordered` is
   // true when the main process ordered the exit first (the queue's shutdown
-  // was started); false when it simply went away.
-  virtual void completeShutdown(bool ordered) = 0;
+  // was started); false when it simply went away. Returns the process's exit
+  // code: 0 for an orderly end.
+  virtual int completeShutdown(bool ordered) = 0;
 };
 
 using ConnectionPtr = std::unique_ptr<Connection>;
@@ -51,7 +52,10 @@ struct RunOptions {
 
 // Runs the process. Returns 0 after an orderly end (the main process's
 // stream ended), 1 after an error::Exception, whose text was reported as
-// "Caught: " + text. A failed internal check aborts instead.
+// "Caught: " + text, and the connection's code when it could not end in
+// order (the main process went away), after the level-0 line "Main process
+// went away without ordering the exit". A failed internal check aborts
+// instead.
 int run(const ConnectFunction& connect, const RunOptions& options = {});
 
 }  // namespace halarm

@@ -6,13 +6,13 @@
 #include <fstream>
 
 #include "error/exception.h"
-#include "testkit/temp_dir.h"
+#include "os/temp_dir.h"
 
 namespace os {
 namespace {
 
 TEST(ReadWholeFile, ReturnsEveryByteOfAFileLargerThanOneRead) {
-  const std::string dir = testkit::makeTemporaryDirectory("hx-file-test");
+  const std::string dir = os::makeTemporaryDirectory("hx-file-test");
   const std::string path = dir + "/data";
   // More than one read's buffer, with a zero byte that must not end it.
   std::string written(200000, 'x');

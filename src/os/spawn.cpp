@@ -3,11 +3,14 @@
 #include <errno.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
 
 #include "error/system_error.h"
 #include "os/fd.h"
@@ -43,16 +46,16 @@ class FileActions {
   posix_spawn_file_actions_t actions_;
 };
 
-// Starts `program` with `args` under `actions`; returns its process id.
-pid_t start(const std::string& program, const std::vector<std::string>& args,
-            FileActions& actions) {
+// Starts `program` with `args` under `actions` and `env`; returns its
+// process id.
+pid_t start(const std::string& program, const std::vector<std::string>& args, FileActions& actions,
+            char* const* env = environ) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;
-  if (const int rc =
-          ::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), environ);
+  if (const int rc = ::posix_spawn(&pid, program.c_str(), actions.get(), nullptr, argv.data(), env);
       rc != 0) {
     error::throwSystemError("Cannot start " + program, rc);
   }
@@ -124,6 +127,24 @@ SpawnedChild spawnWithPipes(const std::string& program, const std::vector<std::s
   return child;
 }
 
+int startProcess(const std::string& program, const std::vector<std::string>& args,
+                 const std::vector<std::string>& environment) {
+  std::vector<char*> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string_view inherited(*entry);
+    const std::string_view name = inherited.substr(0, inherited.find('='));
+    const bool replaced = std::any_of(environment.begin(), environment.end(), [&](const auto& e) {
+      return e.size() > name.size() && e.compare(0, name.size(), name) == 0 &&
+             e[name.size()] == '=';
+    });
+    if (!replaced) env.push_back(*entry);
+  }
+  for (const std::string& entry : environment) env.push_back(const_cast<char*>(entry.c_str()));
+  env.push_back(nullptr);
+  FileActions actions;
+  return static_cast<int>(start(program, args, actions, env.data()));
+}
+
 std::optional<ChildStatus> reapIfEnded(int pid) {
   int status = 0;
   for (;;) {
@@ -153,6 +174,18 @@ std::string describeExit(const ChildStatus& status) {
   const char* name = ::strsignal(status.signal);
   return "killed by signal " + std::to_string(status.signal) +
          (name != nullptr ? " (" + std::string(name) + ")" : std::string());
+}
+
+int forkProcess() {
+  const pid_t pid = ::fork();
+  if (pid < 0) error::throwSystemError("fork", errno);
+  return static_cast<int>(pid);
+}
+
+void exitAtOnce(int code) noexcept { ::_exit(code); }
+
+void becomeChildSubreaper() {
+  if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) error::throwSystemError("prctl", errno);
 }
 
 bool isExecutableFile(const std::string& path) { return ::access(path.c_str(), X_OK) == 0; }

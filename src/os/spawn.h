@@ -26,6 +26,13 @@ struct SpawnedChild {
 [[nodiscard]] SpawnedChild spawnWithPipes(const std::string& program,
                                           const std::vector<std::string>& args);
 
+// Starts `program` with the arguments `args`, the parent's environment with
+// `environment` added ("NAME=value" entries; a name given there replaces the
+// parent's value), its standard streams and every descriptor of the parent
+// that is not close-on-exec. Returns the child's process id. Failing to
+// start it throws error::ESystemError naming the program.
+[[nodiscard]] int startProcess(const std::string& program, const std::vector<std::string>& args,
+                               const std::vector<std::string>& environment);
 // The child's exit status once it has ended (it is reaped then), or nothing
 // while it still runs. Throws error::ESystemError when `pid` is not a child
 // of this process.
@@ -41,6 +48,14 @@ void sendSignal(int pid, int signal);
 // "exit code 3", or "killed by signal 6 (Aborted)".
 [[nodiscard]] std::string describeExit(const ChildStatus& status);
 
+// A copy of this process (fork): 0 in the copy, the copy's process id in
+// the original. For tests that need a process to die without a word.
+[[nodiscard]] int forkProcess();
+// Ends this process at once with `code`: no destructors, no exit handlers.
+[[noreturn]] void exitAtOnce(int code) noexcept;
+// Orphaned descendants of this process become its children, so that it can
+// wait for them.
+void becomeChildSubreaper();
 // True when the path names a file that this process may execute.
 [[nodiscard]] bool isExecutableFile(const std::string& path);
 

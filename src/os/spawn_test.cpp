@@ -72,6 +72,24 @@ TEST(ReapIfEnded, ReportsNothingWhileRunningAndTheSignalAfterAKill) {
   closeFd(child.stderrFd);
 }
 
+TEST(StartProcess, ChildSeesAddedEnvironmentAndInheritedDescriptors) {
+  // The pipe's write end is inheritable, as the pool descriptor is; the
+  // child writes its environment into it by number.
+  const PipeEnds pipe = makePipe(true);
+  ::setenv("HX_SPAWN_TEST_KEPT", "kept", 1);
+  ::setenv("HX_SPAWN_TEST_REPLACED", "old", 1);
+  const int pid = startProcess(
+      "/bin/sh",
+      {"-c", "echo \"$HX_SPAWN_TEST_KEPT $HX_SPAWN_TEST_REPLACED $HX_SPAWN_TEST_ADDED\" >&" +
+                 std::to_string(pipe.writeEnd)},
+      {"HX_SPAWN_TEST_REPLACED=new", "HX_SPAWN_TEST_ADDED=added"});
+  closeFd(pipe.writeEnd);
+  EXPECT_EQ(readAll(pipe.readEnd), "kept new added\n");
+  closeFd(pipe.readEnd);
+  EXPECT_EQ(waitForExit(pid).exitCode, 0);
+  EXPECT_THROW((void)startProcess("/nonexistent/program", {}, {}), error::ESystemError);
+}
+
 TEST(DescribeExit, NamesTheCodeOrTheSignal) {
   EXPECT_EQ(describeExit({false, 0, 3}), "exit code 3");
   EXPECT_EQ(describeExit({true, SIGKILL, 0}), "killed by signal 9 (Killed)");

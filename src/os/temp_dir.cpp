@@ -1,4 +1,4 @@
-#include "testkit/temp_dir.h"
+#include "os/temp_dir.h"
 
 #include <errno.h>
 #include <stdlib.h>
@@ -8,7 +8,7 @@
 
 #include "error/system_error.h"
 
-namespace testkit {
+namespace os {
 
 std::string makeTemporaryDirectory(const std::string& prefix) {
   const std::string pattern =
@@ -19,4 +19,9 @@ std::string makeTemporaryDirectory(const std::string& prefix) {
   return std::string(path.data());
 }
 
-}  // namespace testkit
+void removeDirectoryTree(const std::string& path) noexcept {
+  std::error_code ignored;
+  std::filesystem::remove_all(path, ignored);
+}
+
+}  // namespace os
