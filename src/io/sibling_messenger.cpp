@@ -32,9 +32,8 @@ std::string timePrefix() { return htime::calendarText(htime::now().sec) + " "; }
 // plain lines.
 SiblingMessenger::TraceSink timed(SiblingMessenger::TraceSink sink) {
   if (!sink) return {};
-  return [sink = std::move(sink)](std::string_view line) {
-    sink(timePrefix() + std::string(line));
-  };
+  return
+      [sink = std::move(sink)](std::string_view line) { sink(timePrefix() + std::string(line)); };
 }
 
 }  // namespace
