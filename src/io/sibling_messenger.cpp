@@ -1175,6 +1175,9 @@ bool SiblingMessenger::hasWriteArea() const { return impl_->area != nullptr; }
 std::size_t SiblingMessenger::outstandingCount() const {
   return impl_->area ? impl_->area->outstanding().size() : 0;
 }
+std::span<const std::uint8_t> SiblingMessenger::pool() const {
+  return {impl_->pool->address(), static_cast<std::size_t>(impl_->pool->mapsize())};
+}
 bool SiblingMessenger::siblingFailed(int id) const {
   const Sibling* s = impl_->find(id);
   return s != nullptr && s->failed;

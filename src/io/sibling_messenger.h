@@ -25,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -118,6 +119,9 @@ class SiblingMessenger : public StackedSelectableBack {
   [[nodiscard]] std::size_t outstandingCount() const;
   // The sibling is known and marked failed (gone).
   [[nodiscard]] bool siblingFailed(int id) const;
+  // The shared pool as this process maps it: every message handed out by
+  // an input stream lies inside.
+  [[nodiscard]] std::span<const std::uint8_t> pool() const;
 
   struct Impl;
 
