@@ -60,6 +60,7 @@ void endDesignedFailures(std::string_view text) {
       "Found shared memory area for sibling ",
       "Slice size for sibling id ",
       "Acknowledgement of ",
+      "Control message from out of range sibling id: ",
   };
   for (const std::string_view designed : kDesigned) {
     if (text.starts_with(designed)) throw DesignedFailure();

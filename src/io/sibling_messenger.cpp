@@ -25,6 +25,9 @@ namespace {
 std::string str(std::int64_t v) { return std::to_string(v); }
 
 constexpr int kParentId = 0;
+// Every sibling id, the own one included, lies in this range.
+constexpr int kMinSiblingId = -127;
+constexpr int kMaxSiblingId = 128;
 
 std::string timePrefix() { return htime::calendarText(htime::now().sec) + " "; }
 
@@ -159,8 +162,8 @@ struct SiblingMessenger::Impl : WriteAreaListener {
     std::uint64_t len;
   };
   struct ShutdownState {
-    bool acknowledged = false;
-    bool completed = false;
+    bool acknowledged;
+    bool completed;
   };
   struct AreaBounds {
     std::uint64_t start;
@@ -265,7 +268,7 @@ SiblingMessenger::Impl::Impl(SiblingMessenger& s, int id, const siblingmessenger
       parent(std::move(parent_role)),
       some_sibling(&s, "SomeSibling"),
       new_siblings_front(&s, "NewSiblings") {
-  HX_CHECK(my_id >= -127 && my_id <= 128, "my_sibling_id is out of range.");
+  HX_CHECK(my_id >= kMinSiblingId && my_id <= kMaxSiblingId, "my_sibling_id is out of range.");
   pool = std::make_unique<SharedMemory>(conf.mapfile, conf.mapsize);
   InputFifo fifo = setupFifo(publicationPath(conf.fifoprefix, my_id));
   reader.setHandle(std::move(fifo.readEnd));
@@ -334,6 +337,11 @@ void SiblingMessenger::Impl::send(int to, std::initializer_list<ControlMessage> 
 }
 
 void SiblingMessenger::Impl::sendQuietly(int to, std::initializer_list<ControlMessage> msgs) {
+  if (to == my_id) {
+    // An answer to a message that claimed to come from ourselves.
+    trace("ID " + str(my_id) + " will not answer itself with " + msgs.begin()->toString());
+    return;
+  }
   try {
     send(to, msgs);
   } catch (const ENoConnection&) {
@@ -677,6 +685,8 @@ void SiblingMessenger::Impl::readInput() {
 
 void SiblingMessenger::Impl::dispatch(const ControlMessage& msg) {
   if (tracing()) trace("ID " + str(my_id) + " got " + msg.toString());
+  HX_CHECK(msg.sender() >= kMinSiblingId && msg.sender() <= kMaxSiblingId,
+           "Control message from out of range sibling id: " + msg.toString());
   switch (msg.type()) {
     case MessageType::MT_Undefined:
       HX_CHECK(false, "Got MT_Undefined");
@@ -1107,7 +1117,7 @@ int SiblingMessenger::readySibling() {
   Impl& m = *impl_;
   if (!m.parent) {
     const Sibling* p = m.find(kParentId);
-    if (p != nullptr && p->failed && m.received.empty()) return kParentId;
+    if (p != nullptr && p->failed) return kParentId;
   }
   HX_CHECK(!m.received.empty(), "dequeue SomeSibling on empty list without process error");
   return m.received.front().sender;
@@ -1128,7 +1138,7 @@ void SiblingMessenger::dropEndOfStream(int id) {
 void SiblingMessenger::initiateShutdown() {
   Impl& m = *impl_;
   HX_CHECK(!m.shutdown, "Shutdown already in progress...");
-  m.shutdown.emplace();
+  m.shutdown = Impl::ShutdownState{false, false};
   m.send(kParentId, {m.make(MessageType::InitShutdown, m.my_id)});
 }
 

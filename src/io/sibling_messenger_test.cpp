@@ -332,6 +332,20 @@ TEST(SiblingMessengerPeerTest, AcknowledgementsOvertakeOrderedMessagesHeldBehind
   EXPECT_EQ(got[0].sender(), 1);
 }
 
+TEST(SiblingMessengerPeerTest, TheParentDoesNotAnswerAMessageThatClaimsToBeItsOwn) {
+  Family f;
+  f.grant = false;
+  f.startChild(1);
+  RawSibling raw(f, 9);
+  raw.write(0, {ControlMessage::make(MessageType::RequestPeer, 4, 0)});
+  f.pump();
+  EXPECT_TRUE(f.traced("ID 0 will not answer itself with SiblingDied(4) [from:0]"));
+  // The parent still works.
+  send(f.child(1), 0, "still there");
+  f.pump();
+  EXPECT_EQ(receive(f.parent(), 1), "still there");
+}
+
 // --- shutdown ---------------------------------------------------------------------
 
 TEST(SiblingMessengerShutdownTest, TheWholeDanceEndsEveryStreamAndReleasesTheChild) {
@@ -488,6 +502,12 @@ TEST(SiblingMessengerDeathTest, ProtocolViolationsEndTheProcess) {
          f.pump();
        },
        "is not a block of the write area"},
+      {"sender out of range",
+       [](Family& f, RawSibling& r) {
+         r.write(0, {ControlMessage::make(MessageType::IAmUp, 0, 5000)});
+         f.pump();
+       },
+       "Control message from out of range sibling id: IAmUp.0. .from:5000."},
       {"premature completeShutdown",
        [](Family& f, RawSibling&) {
          f.child(1).initiateShutdown();
