@@ -581,6 +581,9 @@ TEST(SiblingMessengerProcessTest, AKilledChildIsNoticedThroughItsProcessWatch) {
     f.pump();
   }
   const auto took = std::chrono::steady_clock::now() - killed;
+  RecordProperty(
+      "noticed_after_us",
+      static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
   EXPECT_TRUE(f.parent().siblingFailed(3));
   EXPECT_TRUE(one.siblingFailed(3));
   EXPECT_EQ(one.outstandingCount(), 0u);
