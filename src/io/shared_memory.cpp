@@ -5,6 +5,7 @@
 #include "error/check.h"
 #include "error/exception.h"
 #include "error/system_error.h"
+#include "os/process_fd.h"
 #include "os/shared_memory.h"
 
 namespace io {
@@ -39,6 +40,9 @@ SharedMemory::SharedMemory(int fd, std::uint64_t mapsize)
     error::throwSystemError("Cannot map view for sibling messenger", mapped.error);
   }
   view_.reset(static_cast<std::uint8_t*>(mapped.address));
+  // Every process of the family writes into the pool: one that others
+  // could open is refused before anything in it is trusted.
+  os::checkPrivateDescriptor(fd_, "Shared memory pool");
   HX_CHECK(mapsize_ >= 4 && readMagic(view_.get()) == kPoolMagic,
            "Wrong header of shared memory pool");
 }

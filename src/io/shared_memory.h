@@ -20,7 +20,9 @@ class SharedMemory {
   // Maps `mapsize` bytes of the pool `fd` (not owned) and checks the magic.
   // A failed mapping throws error::ESystemError "Cannot map view for sibling
   // messenger: " and the system's reason; a pool without the magic is an
-  // internal failure "Wrong header of shared memory pool".
+  // internal failure "Wrong header of shared memory pool". A pool that is
+  // not owned by this user or has rights for group or others throws
+  // error::ESystemError "Shared memory pool descriptor N refused: " + why.
   SharedMemory(int fd, std::uint64_t mapsize);
 
   [[nodiscard]] int fd() const { return fd_; }

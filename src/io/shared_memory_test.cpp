@@ -1,6 +1,7 @@
 #include "io/shared_memory.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 
@@ -31,6 +32,18 @@ TEST(SharedMemoryDeathTest, RefusesWhatCannotBeMappedOrHasNoMagic) {
   const os::OwnedFd blank = os::createSharedMemory(4096);
   EXPECT_DEATH(SharedMemory(blank.get(), 4096),
                "Assertion failed: Wrong header of shared memory pool");
+}
+
+TEST(SharedMemoryTest, RefusesAnInheritedPoolThatOthersCouldOpen) {
+  const os::OwnedFd fd = createSharedMemoryPool(4096);
+  struct stat st {};
+  ASSERT_EQ(::fstat(fd.get(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);  // what the main process creates
+  ASSERT_EQ(::fchmod(fd.get(), 0640), 0);
+  HX_EXPECT_THROW_TEXT(SharedMemory(fd.get(), 4096), error::ESystemError,
+                       "Shared memory pool descriptor " + std::to_string(fd.get()) +
+                           " refused: mode 0640 gives rights to group or others (0600/0700 "
+                           "needed)");
 }
 
 }  // namespace
