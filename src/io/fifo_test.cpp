@@ -17,8 +17,8 @@
 #include "io/selector.h"
 #include "os/fd.h"
 #include "os/process_fd.h"
+#include "os/temp_dir.h"
 #include "testkit/matcher.h"
-#include "testkit/temp_dir.h"
 
 namespace io {
 namespace {
@@ -48,7 +48,7 @@ unsigned modeOf(const std::string& path) {
 // A private directory for a family's publications.
 class FifoTest : public ::testing::Test {
  protected:
-  FifoTest() : dir_(testkit::makeTemporaryDirectory("fifo")), prefix_(dir_ + "/halcyxsmem") {}
+  FifoTest() : dir_(os::makeTemporaryDirectory("fifo")), prefix_(dir_ + "/halcyxsmem") {}
   ~FifoTest() override { fs::remove_all(dir_); }
 
   // A child process that publishes its pipe as sibling `id` and then waits

@@ -1,0 +1,596 @@
+#include "io/sibling_messenger.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <functional>
+#include <map>
+#include <thread>
+
+#include "io/control_message.h"
+#include "io/exceptions.h"
+#include "io/fifo.h"
+#include "io/selector.h"
+#include "io/shared_memory.h"
+#include "os/fd.h"
+#include "os/spawn.h"
+#include "testkit/sibling_family.h"
+
+namespace io {
+namespace {
+
+constexpr std::uint64_t kPoolSize = testkit::SiblingFamily::kPoolSize;
+using Family = testkit::SiblingFamily;
+
+void send(SiblingMessenger& from, int to, const std::string& text) {
+  OStream& out = from.outputStream(to);
+  ASSERT_TRUE(out.isReady()) << out.name();
+  std::uint8_t* data = nullptr;
+  const std::size_t room = out.writeBegin(data);
+  ASSERT_GE(room, text.size());
+  std::copy(text.begin(), text.end(), data);
+  out.writeCommit(text.size());
+}
+
+std::string receive(SiblingMessenger& at, int from) {
+  IStream& in = at.inputStream(from);
+  if (!in.isReady()) return "<not ready>";
+  const std::uint8_t* data = nullptr;
+  const std::size_t n = in.readBegin(data);
+  std::string text(reinterpret_cast<const char*>(data), n);
+  in.readCommit(n);
+  return text;
+}
+
+bool endsWithEos(SiblingMessenger& at, int from) {
+  IStream& in = at.inputStream(from);
+  if (!in.isReady()) return false;
+  const std::uint8_t* data = nullptr;
+  try {
+    (void)in.readBegin(data);
+  } catch (const EEndOfStream&) {
+    return true;
+  }
+  return false;
+}
+
+// A sibling played by the test itself: its own published pipe, read raw, and
+// raw control messages written into other members' pipes.
+class RawSibling {
+ public:
+  RawSibling(const Family& family, int id) : id_(id), prefix_(family.conf().fifoprefix) {
+    InputFifo fifo = setupFifo(publicationPath(prefix_, id));
+    in_ = std::move(fifo.readEnd);
+    keep_ = std::move(fifo.writeEnd);
+    os::setNonblocking(in_.get(), true);
+  }
+  void write(int to, std::initializer_list<ControlMessage> msgs) {
+    SiblingFifo fifo = openFifo(prefix_, to);
+    std::vector<std::uint8_t> bytes;
+    for (const ControlMessage& m : msgs) {
+      const auto b = m.encode();
+      bytes.insert(bytes.end(), b.begin(), b.end());
+    }
+    ASSERT_EQ(os::writeSome(fifo.writeEnd.get(), bytes.data(), bytes.size()).bytes, bytes.size());
+  }
+  ControlMessage msg(MessageType t, std::int64_t v) const {
+    return ControlMessage::make(t, v, id_);
+  }
+  // Everything that arrived so far.
+  std::vector<ControlMessage> read() {
+    std::vector<ControlMessage> out;
+    std::uint8_t buf[4096];
+    for (;;) {
+      const os::IoResult r = os::readSome(in_.get(), buf, sizeof buf);
+      if (r.bytes == 0) break;
+      for (std::size_t i = 0; i + 8 <= r.bytes; i += 8)
+        out.push_back(ControlMessage::decode(buf + i));
+    }
+    return out;
+  }
+
+ private:
+  int id_;
+  std::string prefix_;
+  os::OwnedFd in_;
+  os::OwnedFd keep_;
+};
+
+std::vector<MessageType> types(const std::vector<ControlMessage>& ms) {
+  std::vector<MessageType> t;
+  for (const ControlMessage& m : ms) t.push_back(m.type());
+  return t;
+}
+
+// --- start-up -------------------------------------------------------------------
+
+TEST(SiblingMessengerStartupTest, IAmUpBringsTheWriteAreasAndReadyStreams) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  EXPECT_TRUE(one.hasWriteArea());
+  EXPECT_TRUE(one.outputStream(0).isReady());
+  EXPECT_TRUE(f.parent().outputStream(1).isReady());
+  EXPECT_EQ(f.parent().takeNewSibling(), 1);
+  EXPECT_FALSE(f.parent().newSiblings().isReady());
+  EXPECT_FALSE(f.parent().takeNewSibling().has_value());
+
+  // The second child is introduced to the first, and the first to it.
+  SiblingMessenger& two = f.startChild(2);
+  EXPECT_TRUE(f.traced(" notifies new sibling 2 of sibling 1"));
+  EXPECT_TRUE(f.traced(" notifies old sibling 1 of sibling 2"));
+  send(two, 1, "hi one");
+  send(one, 2, "hi two");
+  f.pump();
+  EXPECT_TRUE(f.requests.empty());
+  EXPECT_EQ(receive(one, 2), "hi one");
+  EXPECT_EQ(receive(two, 1), "hi two");
+}
+
+TEST(SiblingMessengerStartupTest, TracesOpenWithTheUtcCalendarTime) {
+  Family f;
+  f.startChild(1);
+  ASSERT_FALSE(f.traces.empty());
+  // "Sun Dec 06 02:14:00 2026 ..."
+  const std::string& line = f.traces.front();
+  ASSERT_GT(line.size(), 25u);
+  EXPECT_EQ(line[3], ' ');
+  EXPECT_EQ(line[13], ':');
+  EXPECT_EQ(line[16], ':');
+  EXPECT_EQ(line[24], ' ');
+}
+
+// --- events and acknowledgements ----------------------------------------------------
+
+TEST(SiblingMessengerEventTest, MessagesBothWaysAreAcknowledgedAndFreed) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  send(one, 0, "up");
+  send(one, 0, "again");
+  EXPECT_EQ(one.outstandingCount(), 2u);
+  f.pump();
+  ASSERT_TRUE(f.parent().someSibling().isReady());
+  EXPECT_EQ(f.parent().readySibling(), 1);
+  EXPECT_EQ(receive(f.parent(), 1), "up");
+  EXPECT_EQ(receive(f.parent(), 1), "again");
+  EXPECT_FALSE(f.parent().someSibling().isReady());
+  EXPECT_FALSE(f.parent().inputStream(1).isReady());
+  f.pump();
+  EXPECT_EQ(one.outstandingCount(), 0u);
+
+  send(f.parent(), 1, "down");
+  f.pump();
+  EXPECT_EQ(one.readySibling(), 0);
+  EXPECT_EQ(receive(one, 0), "down");
+  f.pump();
+  EXPECT_EQ(f.parent().outstandingCount(), 0u);
+}
+
+TEST(SiblingMessengerEventTest, PartialReadsKeepTheMessageUntilItIsConsumed) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  send(one, 0, "abcdef");
+  f.pump();
+  IStream& in = f.parent().inputStream(1);
+  const std::uint8_t* data = nullptr;
+  ASSERT_EQ(in.readBegin(data), 6u);
+  in.readCommit(4);
+  f.pump();
+  EXPECT_EQ(one.outstandingCount(), 1u);  // not acknowledged before the end
+  ASSERT_EQ(in.readBegin(data), 2u);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), 2), "ef");
+  in.readCommit(2);
+  f.pump();
+  EXPECT_EQ(one.outstandingCount(), 0u);
+  EXPECT_THROW((void)in.readBegin(data), ENotReady);
+}
+
+TEST(SiblingMessengerEventTest, AFullAreaTurnsTheStreamsNotReadyUntilAcknowledged) {
+  Family f;
+  f.areaSizes[1] = 32;  // one block: a small message takes all of it
+  SiblingMessenger& one = f.startChild(1);
+  send(one, 0, "one");
+  EXPECT_FALSE(one.outputStream(0).isReady());
+  std::uint8_t* data = nullptr;
+  EXPECT_THROW((void)one.outputStream(0).writeBegin(data), ENotReady);
+  f.pump();
+  EXPECT_EQ(receive(f.parent(), 1), "one");
+  f.pump();
+  EXPECT_TRUE(one.outputStream(0).isReady());
+}
+
+TEST(SiblingMessengerEventTest, ABatchOfControlMessagesReachesThePipeWhenTheProcessWaits) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  for (int i = 0; i < 20; ++i) send(one, 0, "event " + std::to_string(i));
+  // Nothing reached the kernel yet: the parent finds its pipe empty.
+  testkit::pumpMessengers({&f.parent()});
+  EXPECT_FALSE(f.parent().someSibling().isReady());
+  // One pass over the child's selectables hands the whole batch over.
+  for (Selectable* u : std::vector<Selectable*>(one.underlying())) testkit::pollLikeASelector(*u);
+  testkit::pumpMessengers({&f.parent()});
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(receive(f.parent(), 1), "event " + std::to_string(i));
+}
+
+TEST(SiblingMessengerEventTest, ASelectorDeliversThroughTheSomeSiblingFront) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  Selector<int> selector;
+  selector.add(&f.parent().someSibling(), 10);
+  selector.add(&one.someSibling(), 11);
+  send(one, 0, "via selector");
+  std::optional<int> tag;
+  for (int i = 0; i < 50 && !tag; ++i) {
+    try {
+      tag = selector.select(true).second;
+    } catch (const ENotReady&) {
+    }
+  }
+  ASSERT_EQ(tag, 10);
+  EXPECT_EQ(receive(f.parent(), 1), "via selector");
+}
+
+// --- peers that are not there yet -------------------------------------------------
+
+TEST(SiblingMessengerPeerTest, AMessageForAnUnknownSiblingIsDeliveredOnceItIsIntroduced) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  send(one, 2, "early");
+  f.pump();
+  EXPECT_TRUE(f.traced("ID 1 cannot write to 2 - requesting from parent..."));
+  ASSERT_EQ(f.requests.size(), 1u);
+  EXPECT_EQ(f.requests[0], std::make_pair(2, 1));
+  EXPECT_TRUE(f.traced("granted by messageToNonexistantSibling"));
+  // A second message while waiting does not ask again.
+  send(one, 2, "later");
+  f.pump();
+  EXPECT_EQ(f.requests.size(), 1u);
+
+  SiblingMessenger& two = f.startChild(2);
+  EXPECT_EQ(two.readySibling(), 1);
+  EXPECT_EQ(receive(two, 1), "early");
+  EXPECT_EQ(receive(two, 1), "later");
+  f.pump();
+  EXPECT_EQ(one.outstandingCount(), 0u);
+}
+
+TEST(SiblingMessengerPeerTest, ADeniedRequestEndsTheStreamAndFreesTheMessages) {
+  Family f;
+  f.grant = false;
+  SiblingMessenger& one = f.startChild(1);
+  send(one, 7, "lost");
+  send(one, 0, "kept");
+  EXPECT_EQ(one.outstandingCount(), 2u);
+  f.pump();
+  EXPECT_TRUE(f.traced("denied by messageToNonexistantSibling"));
+  EXPECT_TRUE(f.traced(" AckMessage("));
+  EXPECT_EQ(one.outstandingCount(), 1u);  // only the parent's is left
+  EXPECT_TRUE(one.siblingFailed(7));
+  EXPECT_EQ(one.readySibling(), 7);
+  EXPECT_TRUE(endsWithEos(one, 7));
+  one.dropEndOfStream(7);
+  EXPECT_FALSE(one.someSibling().isReady());
+  // Afterwards the stream stays ended and writes report the failure.
+  EXPECT_TRUE(endsWithEos(one, 7));
+  std::uint8_t* data = nullptr;
+  try {
+    (void)one.outputStream(7).writeBegin(data);
+    ADD_FAILURE() << "write to a failed sibling succeeded";
+  } catch (const EEndOfStream& e) {
+    EXPECT_EQ(e.text(), "EOS from SiblingOStream[7] (Write to failed process)");
+  }
+}
+
+TEST(SiblingMessengerPeerTest, AcknowledgementsOvertakeOrderedMessagesHeldBehindASlowPipe) {
+  Family f;
+  f.areaSizes[1] = 2 << 20;
+  f.areaSizes[0] = 2 << 20;
+  SiblingMessenger& one = f.startChild(1);
+  RawSibling raw(f, 9);
+  raw.write(0, {raw.msg(MessageType::IAmUp, 0)});
+  f.pump();
+  // The raw sibling learnt its area and the others'; it writes a message into
+  // its area for sibling 1.
+  const std::vector<ControlMessage> intro = raw.read();
+  std::uint64_t rawStart = 0;
+  for (std::size_t i = 2; i < intro.size(); ++i) {
+    if (intro[i].type() == MessageType::SiblingAt && intro[i].value() == 9) {
+      rawStart = static_cast<std::uint64_t>(intro[i - 2].value());
+    }
+  }
+  ASSERT_NE(rawStart, 0u);
+  SharedMemory pool(f.conf().mapfile, kPoolSize);
+  pool.view().initUsed(rawStart, 0, rawStart + 24, 5);
+  std::copy_n("hello", 5, pool.view().data(rawStart));
+
+  // Fill the parent's pipe: 1's writer to the parent is left holding bytes,
+  // which holds back the ordered queue for everybody.
+  int sent = 0;
+  while (sent < 10000) {
+    send(one, 0, "x");
+    ++sent;
+    for (Selectable* u : std::vector<Selectable*>(one.underlying())) testkit::pollLikeASelector(*u);
+  }
+  ASSERT_GT(sent, 9000);  // more than a pipe holds
+  send(one, 9, "to raw");
+  raw.write(1, {raw.msg(MessageType::MessageAt, static_cast<std::int64_t>(rawStart))});
+  testkit::pumpMessengers({&one});
+  EXPECT_EQ(receive(one, 9), "hello");
+  testkit::pumpMessengers({&one});
+  EXPECT_TRUE(raw.read().empty());  // still held back behind the parent's pipe
+
+  // The parent reads: the queue moves, the acknowledgement first.
+  for (int i = 0; i < 1000 && (f.parent().someSibling().isReady() || one.outstandingCount() > 1);
+       ++i) {
+    f.pump();
+    while (f.parent().inputStream(1).isReady()) (void)receive(f.parent(), 1);
+  }
+  const std::vector<ControlMessage> got = raw.read();
+  ASSERT_EQ(types(got), (std::vector{MessageType::AckMessageAt, MessageType::MessageAt}));
+  EXPECT_EQ(got[0].value(), static_cast<std::int64_t>(rawStart));
+  EXPECT_EQ(got[0].sender(), 1);
+}
+
+TEST(SiblingMessengerPeerTest, TheParentDoesNotAnswerAMessageThatClaimsToBeItsOwn) {
+  Family f;
+  f.grant = false;
+  f.startChild(1);
+  RawSibling raw(f, 9);
+  raw.write(0, {ControlMessage::make(MessageType::RequestPeer, 4, 0)});
+  f.pump();
+  EXPECT_TRUE(f.traced("ID 0 will not answer itself with SiblingDied(4) [from:0]"));
+  // The parent still works.
+  send(f.child(1), 0, "still there");
+  f.pump();
+  EXPECT_EQ(receive(f.parent(), 1), "still there");
+}
+
+// --- shutdown ---------------------------------------------------------------------
+
+TEST(SiblingMessengerShutdownTest, TheWholeDanceEndsEveryStreamAndReleasesTheChild) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  SiblingMessenger& two = f.startChild(2);
+  send(one, 2, "unread");   // 1 owes nothing, but waits for 2 to read this
+  send(two, 1, "pending");  // 2 must not acknowledge 1's shutdown before this is read
+  f.pump();
+
+  one.initiateShutdown();
+  EXPECT_TRUE(one.shutdownInitiated());
+  std::uint8_t* data = nullptr;
+  try {
+    (void)one.outputStream(2).writeBegin(data);
+    ADD_FAILURE() << "write to a sibling during shutdown succeeded";
+  } catch (const EEndOfStream& e) {
+    EXPECT_EQ(e.text(),
+              "EOS from SiblingOStream[2] (Write to non-parent disabled during shutdown)");
+  }
+  f.pump();
+  EXPECT_TRUE(f.traced(" SP: Has to be ack'ed by 2"));
+  EXPECT_TRUE(f.traced(": Sibling: 1 has outstanding messages in InitShutdown"));
+  EXPECT_FALSE(one.shutdownAcknowledged());
+
+  EXPECT_EQ(receive(one, 2), "pending");
+  f.pump();
+  EXPECT_TRUE(f.traced("got ack for all messages, allowing 1 to shutdown"));
+  EXPECT_TRUE(f.traced(" SP: parent got final ack for shutdown of child sibling 1"));
+  ASSERT_TRUE(one.shutdownAcknowledged());
+  try {
+    (void)one.outputStream(0).writeBegin(data);
+    ADD_FAILURE() << "write after the acknowledgement succeeded";
+  } catch (const EEndOfStream& e) {
+    EXPECT_EQ(e.text(), "EOS from SiblingOStream[0] (Write disabled due to acknowledged shutdown)");
+  }
+  // 1's message to 2 is still unread: its streams have not ended.
+  EXPECT_FALSE(one.inputStream(0).isReady());
+  EXPECT_EQ(receive(two, 1), "unread");
+  f.pump();
+  EXPECT_EQ(one.outstandingCount(), 0u);
+  EXPECT_TRUE(endsWithEos(one, 0));
+
+  one.completeShutdown();
+  EXPECT_TRUE(one.shutdownCompleted());
+  EXPECT_FALSE(one.outputStream(0).isReady());
+  f.pump();
+  EXPECT_TRUE(f.traced(
+      " SP: parent got MT_AckShutdown from child sibling 1 that called completeShutdown."));
+  EXPECT_TRUE(f.parent().siblingFailed(1));
+  EXPECT_TRUE(endsWithEos(f.parent(), 1));
+  f.dropChild(1);
+
+  // The area is free again: sibling 1 can come back at the same place.
+  SiblingMessenger& again = f.startChild(1);
+  EXPECT_TRUE(again.hasWriteArea());
+  send(again, 0, "back");
+  f.pump();
+  f.parent().dropEndOfStream(1);
+  EXPECT_EQ(receive(f.parent(), 1), "back");
+}
+
+TEST(SiblingMessengerShutdownTest, WithoutOtherSiblingsTheParentAcknowledgesAtOnce) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  one.initiateShutdown();
+  f.pump();
+  EXPECT_TRUE(f.traced(" SP: No other siblings have to ack. Will allow child to exit."));
+  EXPECT_TRUE(one.shutdownAcknowledged());
+  EXPECT_EQ(one.readySibling(), 0);
+  EXPECT_TRUE(endsWithEos(one, 0));
+}
+
+TEST(SiblingMessengerShutdownTest, AChildThatDiesIsReportedToTheOthers) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  f.startChild(2);
+  send(one, 2, "to the dying");
+  f.pump();
+  // Sibling 2 goes away without a word: its pipe's reader disappears.
+  f.dropChild(2);
+  send(f.parent(), 2, "parent to the dead");
+  for (int i = 0; i < 5; ++i) f.pump();
+  EXPECT_TRUE(f.parent().siblingFailed(2));
+  EXPECT_TRUE(f.traced(" SP: Sending MT_SiblingDied(2) to id 1"));
+  EXPECT_TRUE(one.siblingFailed(2));
+  EXPECT_EQ(one.outstandingCount(), 0u);
+  EXPECT_TRUE(endsWithEos(one, 2));
+  EXPECT_EQ(f.parent().outstandingCount(), 0u);
+}
+
+// --- fatal protocol violations --------------------------------------------------------
+
+TEST(SiblingMessengerDeathTest, ProtocolViolationsEndTheProcess) {
+  struct Case {
+    const char* name;
+    std::function<void(Family&, RawSibling&)> act;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"three extras",
+       [](Family& f, RawSibling& r) {
+         r.write(1, {r.msg(MessageType::ExtraOffset, 64), r.msg(MessageType::ExtraSize, 64),
+                     r.msg(MessageType::ExtraSiblingId, 3)});
+         f.pump();
+       },
+       "Too big a stack: "},
+      {"SiblingAt alone",
+       [](Family& f, RawSibling& r) {
+         r.write(1, {r.msg(MessageType::SiblingAt, 3)});
+         f.pump();
+       },
+       "Stack size is 0 on SiblingAt"},
+      {"SiblingAt after the wrong extras",
+       [](Family& f, RawSibling& r) {
+         r.write(1, {r.msg(MessageType::ExtraSize, 64), r.msg(MessageType::ExtraOffset, 64),
+                     r.msg(MessageType::SiblingAt, 3)});
+         f.pump();
+       },
+       "No ExtraOffset on SiblingAt"},
+      {"undefined",
+       [](Family& f, RawSibling& r) {
+         r.write(1, {ControlMessage(5, 9)});
+         f.pump();
+       },
+       "Got MT_Undefined"},
+      {"IAmUp to a child",
+       [](Family& f, RawSibling& r) {
+         r.write(1, {r.msg(MessageType::IAmUp, 0)});
+         f.pump();
+       },
+       "Got IAmUp but we're a child"},
+      {"RequestPeer to a child",
+       [](Family& f, RawSibling& r) {
+         r.write(1, {r.msg(MessageType::RequestPeer, 4)});
+         f.pump();
+       },
+       "Got RequestPeer but we're a child"},
+      {"SiblingDied to the parent",
+       [](Family& f, RawSibling& r) {
+         r.write(0, {r.msg(MessageType::SiblingDied, 4)});
+         f.pump();
+       },
+       "MT_SiblingDied not valid to parent"},
+      {"unexpected AckShutdown",
+       [](Family& f, RawSibling& r) {
+         r.write(1, {r.msg(MessageType::AckShutdown, 1)});
+         f.pump();
+       },
+       "Protocol violation; got AckShutdown unexpectedly"},
+      {"message outside the sender's area",
+       [](Family& f, RawSibling& r) {
+         r.write(1, {ControlMessage::make(MessageType::MessageAt, 8, 0)});
+         f.pump();
+       },
+       "is not a block of the write area"},
+      {"sender out of range",
+       [](Family& f, RawSibling& r) {
+         r.write(0, {ControlMessage::make(MessageType::IAmUp, 0, 5000)});
+         f.pump();
+       },
+       "Control message from out of range sibling id: IAmUp.0. .from:5000."},
+      {"premature completeShutdown",
+       [](Family& f, RawSibling&) {
+         f.child(1).initiateShutdown();
+         f.child(1).completeShutdown();
+       },
+       "Protocol violation; premature completeShutdown()"},
+      {"second initiateShutdown",
+       [](Family& f, RawSibling&) {
+         f.child(1).initiateShutdown();
+         f.child(1).initiateShutdown();
+       },
+       "Shutdown already in progress..."},
+      {"own id out of range", [](Family& f, RawSibling&) { SiblingMessenger m(129, f.conf()); },
+       "my_sibling_id is out of range."},
+  };
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_DEATH(
+        {
+          Family f;
+          f.startChild(1);
+          RawSibling raw(f, 9);
+          c.act(f, raw);
+        },
+        c.text);
+  }
+}
+
+TEST(SiblingMessengerStartupTest, SiblingRefsReachTheMessengersStreams) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  SiblingMessenger::SiblingRef ref = one.getSibling(0);
+  EXPECT_EQ(ref.id(), 0);
+  EXPECT_EQ(&ref.ostream(), &one.outputStream(0));
+  SiblingMessenger::SiblingRef moved = std::move(ref);
+  EXPECT_FALSE(ref);
+  EXPECT_TRUE(moved);
+}
+
+// --- a real process that dies ----------------------------------------------------------
+
+TEST(SiblingMessengerProcessTest, AKilledChildIsNoticedThroughItsProcessWatch) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  const int pid = os::forkProcess();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    SiblingMessenger three(3, f.conf());
+    for (;;) {
+      testkit::pumpMessengers({&three});
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  ASSERT_EQ(f.parent().takeNewSibling(), 1);
+  std::optional<int> up;
+  while (up != 3 && std::chrono::steady_clock::now() < deadline) {
+    f.pump();
+    up = f.parent().takeNewSibling();
+  }
+  ASSERT_EQ(up, 3);
+  send(one, 3, "never read");
+  f.pump();
+  ASSERT_EQ(one.outstandingCount(), 1u);
+
+  os::sendSignal(pid, SIGKILL);
+  const auto killed = std::chrono::steady_clock::now();
+  while (!(one.siblingFailed(3) && one.outstandingCount() == 0) &&
+         std::chrono::steady_clock::now() - killed < std::chrono::seconds(5)) {
+    f.pump();
+  }
+  const auto took = std::chrono::steady_clock::now() - killed;
+  RecordProperty(
+      "noticed_after_us",
+      static_cast<int>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
+  EXPECT_TRUE(f.parent().siblingFailed(3));
+  EXPECT_TRUE(one.siblingFailed(3));
+  EXPECT_EQ(one.outstandingCount(), 0u);
+  EXPECT_TRUE(endsWithEos(one, 3));
+  EXPECT_LT(took, std::chrono::milliseconds(100));
+  EXPECT_TRUE(os::waitForExit(pid).signalled);
+}
+
+}  // namespace
+}  // namespace io
