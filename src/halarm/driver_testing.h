@@ -184,9 +184,11 @@ class DriverTest : public ::testing::Test {
     Output out;
     sent.clear();
     requests = {};
-    // Takes in what the process has sent so far (whole events: it flushes
-    // each one).
+    // Takes in what the process has sent so far. A peer looks at it when it
+    // is about to answer; a real process would have been waiting for that
+    // answer, so what its queue holds goes out first.
     const auto read = [this, &out]() -> const testkit::RequestUids& {
+      if (queues::childqueue* queue = queues::currentQueue()) queue->flushOutput();
       while (out.pipe.unread() > 0) {
         sent.push_back(out.reader.readEvent());
         requests.observe(*sent.back());

@@ -154,6 +154,9 @@ int runProcess(const ConnectFunction& connect, const RunOptions& options) {
     MainLoop loop(queue, options.wait);
     subscribe(queue);
     loop.run();
+    // Everything sent is out before the run counts as ended: a failed write
+    // ends it with an error.
+    queue.flushOutput();
     exitCode = connection->completeShutdown(keepers::shuttingDown);
   }
   // Said once the queue is no longer current: the main process that would

@@ -52,8 +52,7 @@ CountKeeper::~CountKeeper() {
     if (parent != nullptr) text += " parent[" + parentKeeper()->id_.toString() + "]";
     error::assertionFailed(text);
   }
-  const auto it = countKeepers.find(id_);
-  if (it != countKeepers.end() && it->second == this) countKeepers.erase(it);
+  if (countKeepers.get(id_) == this) countKeepers.erase(id_);
   if (links_ == nullptr) return;
   // Withdraw from every set that names this keeper, so the relations stay
   // symmetric after it is gone.

@@ -7,6 +7,7 @@
 // below it.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "keepers/node_like_score_keeper.h"
 
@@ -27,7 +28,7 @@ class NodeScoreKeeper final : public NodeLikeScoreKeeper {
   // Resets the node and every check below it.
   void resetAllScores(const tql::id_t& user, const std::string& comment) override;
   NodeScoreKeeper* asNode() override { return this; }
-  std::string label() const override { return "Checkin"; }
+  std::string_view label() const override { return "Checkin"; }
 
   // The node checked in at `time` (seconds since the epoch): its check-in
   // state is good and the wait for the next check-in starts.

@@ -56,8 +56,7 @@ PlanKeeper::PlanKeeper(CountKeeper* target, tql::object_ptr node)
 
 PlanKeeper::~PlanKeeper() {
   if (in_force_) adjust(false);
-  const auto it = planKeepers.find(id_);
-  if (it != planKeepers.end() && it->second == this) planKeepers.erase(it);
+  if (planKeepers.get(id_) == this) planKeepers.erase(id_);
   cancel(record_);
   touched.erase(this);
 }

@@ -7,9 +7,9 @@
 
 namespace keepers {
 
-std::map<tql::id_t, CountKeeper*> countKeepers;
-std::map<tql::id_t, ScoreKeeper*> scoreKeepers;
-std::map<tql::id_t, PlanKeeper*> planKeepers;
+Registry<CountKeeper> countKeepers;
+Registry<ScoreKeeper> scoreKeepers;
+Registry<PlanKeeper> planKeepers;
 
 Boundaries boundaries;
 TouchedSet touched;

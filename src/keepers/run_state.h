@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "keepers/event_tracker.h"
+#include "keepers/id_map.h"
 #include "keepers/node_pool.h"
 #include "queues/control.h"
 #include "tql/id.h"
@@ -45,9 +46,14 @@ using NotifyQueue = std::map<ScoreKeeper*, std::uint32_t, std::less<ScoreKeeper*
                              NodePool<std::pair<ScoreKeeper* const, std::uint32_t>>>;
 using Expiries = std::multimap<htime::usec_time, ExpiringSubPlanKeeper*, TimeOrder>;
 
-extern std::map<tql::id_t, CountKeeper*> countKeepers;
-extern std::map<tql::id_t, ScoreKeeper*> scoreKeepers;
-extern std::map<tql::id_t, PlanKeeper*> planKeepers;
+// Object id to keeper. Flat and hashed: every event and every count change
+// looks a keeper up, and nothing depends on the order of a registry.
+template <class Keeper>
+using Registry = IdMap<Keeper>;
+
+extern Registry<CountKeeper> countKeepers;
+extern Registry<ScoreKeeper> scoreKeepers;
+extern Registry<PlanKeeper> planKeepers;
 
 extern Boundaries boundaries;
 extern TouchedSet touched;
@@ -84,9 +90,8 @@ extern std::map<tql::id_t, std::int64_t> remembered_checkins;
 
 // The keeper registered under `id`, or null.
 template <class Keeper>
-Keeper* findKeeper(const std::map<tql::id_t, Keeper*>& registry, const tql::id_t& id) {
-  const auto it = registry.find(id);
-  return it == registry.end() ? nullptr : it->second;
+Keeper* findKeeper(const Registry<Keeper>& registry, const tql::id_t& id) {
+  return registry.get(id);
 }
 
 // Counts one sent status notification; logs "Sent N status notifications"

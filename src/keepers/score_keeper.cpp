@@ -39,8 +39,7 @@ ScoreKeeper::~ScoreKeeper() {
   setCurStatus(kNoStatus);
   notify_queue.erase(this);
   --meter::numObjs();
-  const auto it = scoreKeepers.find(id());
-  if (it != scoreKeepers.end() && it->second == this) scoreKeepers.erase(it);
+  if (scoreKeepers.get(id()) == this) scoreKeepers.erase(id());
   HX_CHECK(counted_ <= kGood, "ScoreKeeper[" + id().toString() + "] still counted on destruction");
   if (own_unknown_ != 0 || own_warn_ != 0 || own_alert_ != 0) {
     std::string text = "Non-zero counts upon destruction of ScoreKeeper[" + id().toString() + "]";
@@ -357,7 +356,7 @@ void CheckScoreKeeper::update(bool /*top*/) {
   unfreeze();
 }
 
-std::string CheckScoreKeeper::label() const {
+std::string_view CheckScoreKeeper::label() const {
   return tql::getString(*object, tql::prop::longLabel);
 }
 

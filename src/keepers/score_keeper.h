@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "htime/usec_time.h"
 #include "keepers/count_keeper.h"
@@ -93,7 +94,7 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
 
   virtual bool writesIncidentLog() const { return true; }
   // The object's name in incident texts.
-  virtual std::string label() const { return {}; }
+  virtual std::string_view label() const { return {}; }
 
   NodeLikeScoreKeeper* thresholdSource() const { return threshold_source_; }
   // The levels that apply: the threshold source's, or all zero without one.
@@ -172,7 +173,7 @@ class CheckScoreKeeper final : public ScoreKeeper {
   // Plan and CheckAccumulation children; anything else is EFatal.
   tql::IncrementalSubscriber::ObjectPtr createChild(tql::object_ptr node) override;
   void update(bool top) override;
-  std::string label() const override;
+  std::string_view label() const override;
 
  protected:
   const CountKeeper* fixedStatusSource() const override;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "error/check.h"
+#include "error/exception.h"
 #include "htime/usec_time.h"
 #include "io/exceptions.h"
 #include "io/fd_stream.h"
@@ -39,6 +40,8 @@ childqueue::childqueue(io::IStreamPtr in, io::OStreamPtr out)
       front_(this) {
   HX_CHECK(pipe_in_ != nullptr && pipe_out_ != nullptr, "childqueue pipe mode needs two streams");
   setUnderlying(underlying_, true);
+  pusher_ = std::make_unique<OutputPusher>(this);
+  setUnderlying(pusher_.get(), true);
 }
 
 std::unique_ptr<childqueue> childqueue::overStandardStreams() {
@@ -51,12 +54,30 @@ childqueue::~childqueue() {
   if (currentQueue() == this) setCurrentQueue(nullptr);
   // The underlying input may be a member that goes before the back does.
   setUnderlying(underlying_, false);
+  if (pusher_ != nullptr) {
+    setUnderlying(pusher_.get(), false);
+    try {
+      pipe_->flushHeld();
+    } catch (const error::Exception&) {
+      // Going anyway (an exception is passing, or the caller chose not to
+      // call flushOutput): the output's trouble has no one left to tell.
+    }
+  }
 }
 
 void childqueue::send(const event& ev) {
-  queues::ioprim& stream = pipe_ != nullptr ? *pipe_ : peerStream(ev.dest);
+  if (pipe_ != nullptr) {
+    pipe_->writeEvent(ev);
+    pipe_->hold();
+    return;
+  }
+  queues::ioprim& stream = peerStream(ev.dest);
   stream.writeEvent(ev);
   stream.flush();
+}
+
+void childqueue::flushOutput() {
+  if (pipe_ != nullptr) pipe_->flushHeld();
 }
 
 EventPtr childqueue::receive() {

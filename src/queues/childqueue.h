@@ -58,9 +58,17 @@ class childqueue : public io::StackedSelectableBack {
   // What the main loop's selector waits on.
   InFront& front() { return front_; }
 
-  // Encodes the event onto the stream for its `dest` (pipe mode: the output
-  // stream) and flushes it. The event stays the caller's.
+  // Encodes the event onto the stream for its `dest` and flushes it. The
+  // event stays the caller's. In pipe mode the event goes to the output
+  // stream and is held there rather than flushed on its own: held events go
+  // out, in the order sent, when the output buffer fills, when the queue is
+  // about to wait for input (in receive, waitReply, or a selector's wait on
+  // the front), at flushOutput() and when the queue goes.
   void send(const event& ev);
+
+  // Pipe mode: writes every held event, waiting for room as needed. Errors
+  // of the output stream are thrown here at the latest.
+  void flushOutput();
 
   // The next event, owned by the caller: a remembered one first, else one
   // read (blocking) from the input. Null when that read met the end of a
@@ -112,6 +120,26 @@ class childqueue : public io::StackedSelectableBack {
   io::IStreamPtr pipe_in_;
   io::OStreamPtr pipe_out_;
   std::unique_ptr<queues::ioprim> pipe_;
+  // Pipe mode: stands beside the input on every selector where the front
+  // stands, so that a selector about to wait first writes what is held
+  // (poll), and goes on writing it while the output takes more.
+  class OutputPusher final : public io::Selectable {
+   public:
+    explicit OutputPusher(childqueue* queue) : queue_(queue) {}
+    std::string name() const override { return "parentqueue.out"; }
+    io::OsHandle handle() const override { return queue_->pipe_out_->handle(); }
+    // Never hands itself out: it only writes.
+    bool isReady() override { return false; }
+    void poll() override { queue_->pipe_->pushHeld(); }
+    bool ignoreSignal() override {
+      queue_->pipe_->pushHeld();
+      return true;
+    }
+
+   private:
+    childqueue* queue_;
+  };
+  std::unique_ptr<OutputPusher> pusher_;
   // One event stream per peer, made on first use (messenger mode).
   std::array<std::unique_ptr<queues::ioprim>, kQueueCount> peers_;
   io::Selectable* underlying_ = nullptr;

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "io/exceptions.h"
@@ -113,6 +114,72 @@ TEST_F(PipeModeTest, LogLinesGoToMainWithFreshUidsWhileTheQueueIsCurrent) {
   ::testing::internal::CaptureStderr();
   meter::log("after the run", 0);
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Log: after the run\n");
+}
+
+// --- Pipe mode: sent events are held, not written one by one ---
+
+TEST_F(PipeModeTest, SentEventsAreHeldUntilTheQueueWaitsForInput) {
+  queue_.send(state(QUEUE_DBMS, 0, 1));
+  queue_.send(state(QUEUE_ALRT, 0, 2));
+  EXPECT_FALSE(peer_.arrivesWithin(20)) << "each event was written on its own";
+
+  // The parent answers only once it has both events. receive() has no input
+  // to read, so it must write what it holds before it waits; a parent that
+  // gives up waiting answers anyway, so that a failure cannot hang the test.
+  std::vector<std::int32_t> seen;
+  std::thread parent([this, &seen] {
+    if (peer_.arrivesWithin(5000)) {
+      seen.push_back(stateOf(peer_.readWhenWritten()));
+      seen.push_back(stateOf(peer_.readWhenWritten()));
+    }
+    peer_.write(state(QUEUE_DBMS, 0, 3));
+  });
+  EventPtr got = queue_.receive();
+  parent.join();
+  EXPECT_EQ(stateOf(got), 3);
+  EXPECT_EQ(seen, (std::vector<std::int32_t>{1, 2}));
+}
+
+TEST_F(PipeModeTest, ASelectorAboutToWaitWritesWhatIsHeld) {
+  io::Selector<int> selector;
+  selector.add(&queue_.front(), 0);
+  queue_.send(state(QUEUE_DBMS, 0, 1));
+  queue_.send(state(QUEUE_DBMS, 0, 2));
+  EXPECT_THROW((void)selector.select(true), io::ENotReady);
+  ASSERT_TRUE(peer_.arrivesWithin(0));
+  EXPECT_EQ(stateOf(peer_.readWhenWritten()), 1);
+  EXPECT_EQ(stateOf(peer_.readWhenWritten()), 2);
+  selector.remove(&queue_.front());
+}
+
+TEST_F(PipeModeTest, HeldEventsGoOutInOrderWhenTheBufferFillsOrTheQueueGoes) {
+  // More than the output buffer: the first buffer full goes out unasked.
+  constexpr int kEvents = 2100;
+  for (int i = 0; i < kEvents; ++i) queue_.send(state(QUEUE_DBMS, 0, i));
+  EXPECT_TRUE(peer_.arrivesWithin(0));
+  // The rest stays held until the queue goes (after room was made in the
+  // pipe, which the first buffer filled).
+  for (int i = 0; i < kEvents; ++i) {
+    if (i == 1000) peer_.destroyQueue();
+    if (!peer_.arrivesWithin(5000)) {
+      ADD_FAILURE() << "event " << i << " never came";
+      break;
+    }
+    const std::int32_t got = stateOf(peer_.readWhenWritten());
+    if (got != i) {
+      ADD_FAILURE() << "event " << i << " came as " << got;
+      break;
+    }
+  }
+}
+
+TEST_F(PipeModeTest, FlushOutputWritesEverythingHeld) {
+  queue_.send(state(QUEUE_DBMS, 0, 4));
+  queue_.flushOutput();
+  ASSERT_TRUE(peer_.arrivesWithin(0));
+  EXPECT_EQ(stateOf(peer_.readWhenWritten()), 4);
+  queue_.flushOutput();  // nothing held: nothing to write, no wait
+  EXPECT_FALSE(peer_.arrivesWithin(0));
 }
 
 // --- Over a messenger ---

@@ -37,6 +37,12 @@ void ioprim::nextReadArea() {
   const std::uint8_t* data = nullptr;
   std::size_t size = 0;
   while (size == 0) {
+    if (holding_ && !in_->isReady()) {
+      in_->poll();
+      // About to wait for input: what the peer may be waiting for goes out
+      // first.
+      if (!in_->isReady()) flush();
+    }
     in_->waitReady();
     size = in_->readBegin(data);
   }
@@ -57,9 +63,15 @@ void ioprim::releaseWriteArea() {
 
 void ioprim::newWriteArea(std::size_t needed) {
   releaseWriteArea();
-  if (!out_->isReady()) out_->waitReady();
   std::uint8_t* data = nullptr;
-  const std::size_t size = out_->writeBegin(data);
+  std::size_t size = 0;
+  // Held bytes leave room behind them; the stream is waited on only when
+  // that room is too small.
+  if (holding_) size = out_->writeBegin(data);
+  if (size < needed) {
+    if (!out_->isReady()) out_->waitReady();
+    size = out_->writeBegin(data);
+  }
   HX_CHECK(size >= needed,
            "New write area of size " + std::to_string(size) + " too small for primitive write");
   wstart_ = data;
@@ -82,6 +94,18 @@ void ioprim::flush() {
   releaseWriteArea();
   // A flush that could not write everything leaves the stream to wait on.
   if (!out_->flush() || !out_->isReady()) out_->waitReady();
+  holding_ = false;
+}
+
+void ioprim::hold() {
+  releaseWriteArea();
+  holding_ = true;
+}
+
+void ioprim::pushHeld() {
+  if (!holding_) return;
+  out_->poll();
+  holding_ = !out_->isReady();
 }
 
 }  // namespace queues

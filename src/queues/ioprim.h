@@ -52,6 +52,18 @@ class ioprim {
   // Hands what was written to the output stream and waits until it can take
   // more.
   void flush();
+  // Hands what was written to the output stream without waiting for it to
+  // go out: the stream writes it when its buffer fills or when polled, and
+  // everything held is flushed before this object waits for input. Bytes
+  // and their order are those of flush(); only the write calls are fewer.
+  void hold();
+  // Writes what the output stream takes now of what is held.
+  void pushHeld();
+  // Flushes what is held, if anything.
+  void flushHeld() {
+    if (holding_) flush();
+  }
+  [[nodiscard]] bool holding() const { return holding_; }
 
   // --- Primitives ---
   template <class T>
@@ -143,6 +155,8 @@ class ioprim {
   const std::uint8_t* rpos_ = nullptr;
 
   int depth_ = 0;
+  // Bytes were handed to the output stream that it may not have written.
+  bool holding_ = false;
   std::int32_t last_read_type_ = 0;
   std::int32_t last_read_dest_ = 0;
   bool throw_on_bad_event_ = false;

@@ -6,6 +6,7 @@
 
 #include "io/fd_stream.h"
 #include "os/fd.h"
+#include "os/poll.h"
 #include "queues/childqueue.h"
 #include "queues/devent.h"
 #include "queues/ioprim.h"
@@ -45,13 +46,36 @@ class PipePeer {
   void write(queue_t sender, std::uint32_t uid, event_data_t<N> data = {}) {
     write(devent_t<N>(sender, uid, std::move(data)));
   }
-  // The parent reads what the queue sent; blocks until it is there.
-  EventPtr read() { return peer_->readEvent(); }
+  // The parent reads what the queue sent; blocks until it is there. The
+  // queue holds what it sends until it waits for input; in a test that
+  // plays both ends on one thread, the parent reading is the queue at rest,
+  // so what it holds goes out first.
+  EventPtr read() {
+    if (queue_ != nullptr) queue_->flushOutput();
+    return peer_->readEvent();
+  }
+  // Reads what the queue has written, as a parent on another thread would:
+  // blocks until the queue writes it.
+  EventPtr readWhenWritten() { return peer_->readEvent(); }
+  // True when bytes from the queue arrive within `timeoutMs`, without
+  // making the queue write what it holds.
+  bool arrivesWithin(int timeoutMs) {
+    if (peer_in_->isReady()) return true;
+    os::PollSlot slot{peer_in_->handle().fd, os::kReadable, 0};
+    return os::pollFor({&slot, 1}, timeoutMs).outcome == os::PollResult::ready;
+  }
+  // The parent writes raw bytes to the queue's input (part of an event).
+  void writeBytes(const void* data, std::size_t size) {
+    peer_->putBytes(data, size);
+    peer_->flush();
+  }
   template <event_t N>
   const devent_t<N>& readAs(EventPtr& holder) {
     holder = read();
     return dynamic_cast<const devent_t<N>&>(*holder);
   }
+  // The queue goes (the process ends); the parent's ends stay.
+  void destroyQueue() { queue_.reset(); }
   // The parent goes away: the queue's input ends after what was written.
   void closeParentOutput() { peer_out_->close(); }
 

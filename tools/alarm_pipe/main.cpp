@@ -2,7 +2,10 @@
 // child queue runs in pipe mode: it reads the events of every peer from
 // standard input (wire form, back to back; each event's `dest` names its
 // sender: 0 main, 2 dbms, 6 alrt) and writes every event it sends to
-// standard output in the same form, flushed after each.
+// standard output in the same form, in the order sent. Sent events are held
+// and written when the process is about to wait for input, when the output
+// buffer fills, and at the end: a peer sees everything sent before the
+// process waits for its next event.
 //
 // The end of standard input is the end of every peer's stream: once the
 // main loop runs it is an orderly end (exit 0); during the configuration or
