@@ -48,9 +48,9 @@ fuzz: setup
 	done
 
 # Runs the shipped scenario: the alarm process against simulated siblings.
-# Builds only the two programs it runs, not the tests.
+# Builds only the programs it runs, not the tests.
 demo: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target halcyx-sim halcyx-alarm-pipe
+	@cmake --build $(BUILD) -j $(JOBS) --target halcyx-sim halcyx-alarm halcyx-relay
 	@$(BUILD)/bin/halcyx-sim tools/sim/scenarios/demo.json
 
 format:

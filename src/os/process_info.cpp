@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string_view>
 
 namespace os {
@@ -21,5 +22,15 @@ std::string executablePath() {
 }
 
 int currentProcessId() noexcept { return static_cast<int>(::getpid()); }
+
+long long writeCallCount() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  long long value = 0;
+  while (io >> key >> value) {
+    if (key == "syscw:") return value;
+  }
+  return -1;
+}
 
 }  // namespace os

@@ -12,4 +12,9 @@ namespace os {
 // Safe inside a signal handler.
 [[nodiscard]] int currentProcessId() noexcept;
 
+// How many write system calls this process has made so far (from
+// /proc/self/io), or -1 when the system does not say. For benchmarks that
+// count the calls a batch of messages costs.
+[[nodiscard]] long long writeCallCount();
+
 }  // namespace os

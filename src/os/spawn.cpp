@@ -128,7 +128,7 @@ SpawnedChild spawnWithPipes(const std::string& program, const std::vector<std::s
 }
 
 int startProcess(const std::string& program, const std::vector<std::string>& args,
-                 const std::vector<std::string>& environment) {
+                 const std::vector<std::string>& environment, int standardError) {
   std::vector<char*> env;
   for (char** entry = environ; *entry != nullptr; ++entry) {
     const std::string_view inherited(*entry);
@@ -142,6 +142,7 @@ int startProcess(const std::string& program, const std::vector<std::string>& arg
   for (const std::string& entry : environment) env.push_back(const_cast<char*>(entry.c_str()));
   env.push_back(nullptr);
   FileActions actions;
+  if (standardError >= 0) actions.redirect(standardError, 2);
   return static_cast<int>(start(program, args, actions, env.data()));
 }
 

@@ -29,10 +29,11 @@ struct SpawnedChild {
 // Starts `program` with the arguments `args`, the parent's environment with
 // `environment` added ("NAME=value" entries; a name given there replaces the
 // parent's value), its standard streams and every descriptor of the parent
-// that is not close-on-exec. Returns the child's process id. Failing to
-// start it throws error::ESystemError naming the program.
+// that is not close-on-exec; its standard error is `standardError` instead
+// when that is 0 or more. Returns the child's process id. Failing to start
+// it throws error::ESystemError naming the program.
 [[nodiscard]] int startProcess(const std::string& program, const std::vector<std::string>& args,
-                               const std::vector<std::string>& environment);
+                               const std::vector<std::string>& environment, int standardError = -1);
 // The child's exit status once it has ended (it is reaped then), or nothing
 // while it still runs. Throws error::ESystemError when `pid` is not a child
 // of this process.

@@ -1,8 +1,11 @@
 #include "sim/link.h"
 
 #include <csignal>
+#include <optional>
+#include <utility>
 
 #include "error/exception.h"
+#include "family/relayed_alarm.h"
 #include "io/exceptions.h"
 #include "io/fd_stream.h"
 #include "io/memory_stream.h"
@@ -99,6 +102,50 @@ class InputWriter : public io::Selectable {
   bool failed_ = false;
 };
 
+// The alarm process's standard error, read without waiting and cut into
+// lines.
+class ErrorLines {
+ public:
+  explicit ErrorLines(int fd) : errors_(fd, "alarm error output") {}
+
+  io::FdIStream& stream() { return errors_; }
+  bool ended() const { return ended_; }
+
+  // Takes whatever has arrived; true when the output ended just now.
+  bool read() {
+    if (ended_) return false;
+    try {
+      for (;;) {
+        const std::uint8_t* data = nullptr;
+        const std::size_t n = errors_.readBegin(data);
+        if (n == 0) return false;
+        partial_.append(reinterpret_cast<const char*>(data), n);
+        errors_.readCommit(n);
+        for (std::size_t eol; (eol = partial_.find('\n')) != std::string::npos;) {
+          lines_.push_back(partial_.substr(0, eol));
+          partial_.erase(0, eol + 1);
+        }
+      }
+    } catch (const error::Exception&) {
+      // The end of the error output (or a failed read: nothing more to get).
+      ended_ = true;
+      return true;
+    }
+  }
+  void add(std::string line) { lines_.push_back(std::move(line)); }
+  // A last line without its end of line counts too.
+  void finish() {
+    if (!partial_.empty()) lines_.push_back(std::exchange(partial_, {}));
+  }
+  std::vector<std::string> take() { return std::exchange(lines_, {}); }
+
+ private:
+  io::FdIStream errors_;
+  bool ended_ = false;
+  std::string partial_;
+  std::vector<std::string> lines_;
+};
+
 class PipeAlarmLink final : public AlarmLink {
  public:
   explicit PipeAlarmLink(const std::string& program)
@@ -106,7 +153,7 @@ class PipeAlarmLink final : public AlarmLink {
         child_(os::spawnWithPipes(program, {})),
         input_(child_.stdinFd),
         output_(child_.stdoutFd, "alarm standard output"),
-        errors_(child_.stderrFd, "alarm error output"),
+        errors_(child_.stderrFd),
         reader_(&output_, nullptr) {
     growPipe(child_.stdinFd);
     growPipe(child_.stdoutFd);
@@ -114,7 +161,7 @@ class PipeAlarmLink final : public AlarmLink {
     // the end of its output rather than ending this process.
     reader_.throwOnBadEventForTest(true);
     selector_.add(&output_, 0);
-    selector_.add(&errors_, 1);
+    selector_.add(&errors_.stream(), 1);
     selector_.add(&input_, 2);
     selector_.add(&timer_, 3);
   }
@@ -146,7 +193,7 @@ class PipeAlarmLink final : public AlarmLink {
         } catch (const io::EEndOfStream&) {
           endOutput();
         } catch (const error::Exception& e) {
-          lines_.push_back("(output that does not decode as events: " + e.text() + ")");
+          errors_.add("(output that does not decode as events: " + e.text() + ")");
           endOutput();
         }
         continue;
@@ -154,7 +201,7 @@ class PipeAlarmLink final : public AlarmLink {
       timer_.setDeadline(deadline);
       io::Selectable* ready = selector_.select().first;
       if (ready == &timer_) return nullptr;
-      if (ready == &errors_) readErrors();
+      if (ready == &errors_.stream()) readErrors();
     }
   }
 
@@ -162,12 +209,16 @@ class PipeAlarmLink final : public AlarmLink {
 
   std::vector<std::string> takeOutputLines() override {
     readErrors();
-    std::vector<std::string> lines;
-    lines.swap(lines_);
-    return lines;
+    return errors_.take();
   }
 
   bool takesExitOrder() const override { return false; }
+
+  bool kill(Sibling sibling) override {
+    if (sibling != Sibling::alarm) return false;
+    if (!reaped_) os::sendSignal(child_.pid, SIGKILL);
+    return true;
+  }
 
   void closeInput() override {
     closing_ = true;
@@ -198,7 +249,7 @@ class PipeAlarmLink final : public AlarmLink {
     reaped_ = true;
     input_.close();
     readErrors();
-    if (!partial_.empty()) lines_.push_back(std::move(partial_));
+    errors_.finish();
     AlarmEnd end;
     end.clean = !forced && !status.signalled && status.exitCode == 0;
     end.description = os::describeExit(status);
@@ -223,46 +274,115 @@ class PipeAlarmLink final : public AlarmLink {
 
   // Takes whatever error output has arrived, without waiting.
   void readErrors() {
-    if (errors_ended_) return;
-    try {
-      for (;;) {
-        const std::uint8_t* data = nullptr;
-        const std::size_t n = errors_.readBegin(data);
-        if (n == 0) return;
-        partial_.append(reinterpret_cast<const char*>(data), n);
-        errors_.readCommit(n);
-        for (std::size_t eol; (eol = partial_.find('\n')) != std::string::npos;) {
-          lines_.push_back(partial_.substr(0, eol));
-          partial_.erase(0, eol + 1);
-        }
-      }
-    } catch (const error::Exception&) {
-      // The end of the error output (or a failed read: nothing more to get).
-      errors_ended_ = true;
-      selector_.remove(&errors_);
-    }
+    if (errors_.read()) selector_.remove(&errors_.stream());
   }
 
   std::string program_;
   os::SpawnedChild child_;
   InputWriter input_;
   io::FdIStream output_;
-  io::FdIStream errors_;
+  ErrorLines errors_;
   queues::ioprim reader_;
   io::Timer timer_;
   io::Selector<int> selector_;
   bool closing_ = false;
   bool output_ended_ = false;
-  bool errors_ended_ = false;
   bool reaped_ = false;
-  std::string partial_;
-  std::vector<std::string> lines_;
+};
+
+// The alarm process in a process family whose main process is this one:
+// the roles stay here, and relays stand in for the DBMS and the alert
+// process, so that the alarm hears from real siblings.
+class FamilyAlarmLink final : public AlarmLink {
+ public:
+  FamilyAlarmLink(const std::string& program, const std::string& relay)
+      : program_(program), errorPipe_(os::makePipe()), errors_(errorPipe_.readEnd) {
+    alarm_ = std::make_unique<family::RelayedAlarm>(program, relay, family::Options{},
+                                                    errorPipe_.writeEnd);
+    // The alarm holds its own copy of the write end: the output ends with it.
+    os::closeFd(errorPipe_.writeEnd);
+  }
+
+  std::string program() const override { return program_; }
+
+  void send(const queues::event& ev) override {
+    const queues::EventPtr copy = ev.clone();
+    try {
+      alarm_->send(*copy);
+    } catch (const error::Exception&) {
+      // The receiver is gone; what it would have said shows in the output.
+    }
+  }
+
+  queues::EventPtr receive(htime::usec_time deadline) override {
+    queues::EventPtr ev = alarm_->receive(deadline);
+    errors_.read();
+    return ev;
+  }
+
+  bool ended() const override { return alarm_->alarmEnded(); }
+
+  std::vector<std::string> takeOutputLines() override {
+    errors_.read();
+    return errors_.take();
+  }
+
+  // SYS_EXIT starts the shutdown in which every stream to the alarm ends.
+  bool takesExitOrder() const override { return true; }
+  void closeInput() override {}
+
+  // A relay that nobody has asked for yet is not there to kill: the action
+  // then changes nothing.
+  bool kill(Sibling sibling) override {
+    const queues::queue_t id = sibling == Sibling::dbms    ? queues::QUEUE_DBMS
+                               : sibling == Sibling::alert ? queues::QUEUE_ALRT
+                                                           : queues::QUEUE_ALRM;
+    alarm_->family().kill(id, SIGKILL);
+    return true;
+  }
+
+  AlarmEnd finish(htime::usec_time deadline) override {
+    alarm_->orderRelaysToExit();
+    AlarmEnd end;
+    for (const queues::queue_t id : {queues::QUEUE_ALRM, queues::QUEUE_DBMS, queues::QUEUE_ALRT}) {
+      if (!alarm_->family().pid(id)) continue;
+      std::optional<os::ChildStatus> status = alarm_->serveUntilEnded(id, deadline);
+      const bool forced = !status;
+      if (forced) {
+        alarm_->family().kill(id, SIGKILL);
+        status = alarm_->family().wait(id);
+      }
+      std::string description = os::describeExit(*status);
+      if (forced) description = "did not end in time; " + description;
+      if (id == queues::QUEUE_ALRM) {
+        end.clean = !forced && !status->signalled && status->exitCode == 0;
+        end.description = description;
+      } else if (forced || status->signalled || status->exitCode != 0) {
+        errors_.add("(the " + queues::queueName(id) + " relay: " + description + ")");
+      }
+    }
+    while (!errors_.ended() && !errors_.read()) {
+      (void)os::waitForFd(errorPipe_.readEnd, os::kReadable);
+    }
+    errors_.finish();
+    return end;
+  }
+
+ private:
+  std::string program_;
+  os::PipeEnds errorPipe_;
+  ErrorLines errors_;
+  std::unique_ptr<family::RelayedAlarm> alarm_;
 };
 
 }  // namespace
 
 AlarmLinkPtr startAlarmOverPipes(const std::string& program) {
   return std::make_unique<PipeAlarmLink>(program);
+}
+
+AlarmLinkPtr startAlarmInFamily(const std::string& program, const std::string& relay) {
+  return std::make_unique<FamilyAlarmLink>(program, relay);
 }
 
 }  // namespace sim

@@ -11,6 +11,7 @@
 
 #include "htime/usec_time.h"
 #include "queues/event.h"
+#include "sim/scenario.h"
 
 namespace sim {
 
@@ -51,6 +52,10 @@ class AlarmLink {
 
   // Waits until the process has ended, ending it by force at `deadline`.
   virtual AlarmEnd finish(htime::usec_time deadline) = 0;
+
+  // Kills the process that plays `sibling` with SIGKILL; false when that
+  // sibling is not a process of its own on this transport.
+  virtual bool kill(Sibling sibling) = 0;
 };
 
 using AlarmLinkPtr = std::unique_ptr<AlarmLink>;
@@ -59,5 +64,11 @@ using AlarmLinkPtr = std::unique_ptr<AlarmLink>;
 // (the pipe mode of the child queue). Throws error::ESystemError when it
 // cannot be started.
 AlarmLinkPtr startAlarmOverPipes(const std::string& program);
+
+// Makes this process the main process of a process family and starts
+// `program` (halcyx-alarm) in it, with `relay` (halcyx-relay) standing in
+// for the DBMS and the alert process, which stay played here. Throws
+// error::ESystemError when it cannot be started.
+AlarmLinkPtr startAlarmInFamily(const std::string& program, const std::string& relay);
 
 }  // namespace sim

@@ -1,6 +1,7 @@
 // halcyx-sim: runs the alarm process against simulated siblings (main,
 // DBMS, alert) on a scenario's object tree and timeline, and shows what it
 // does.
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -51,8 +52,18 @@ options:
   --log-mask N     the log mask the main process hands out (default: the
                    scenario's "logMask", else 0; 32 shows the alarm's debug
                    lines)
-  --alarm PROGRAM  the alarm process to run (default: halcyx-alarm-pipe
-                   next to this program)
+  --transport T    how the alarm process is reached: "family" (default)
+                   runs halcyx-alarm as sibling 5 of a process family whose
+                   main process is this program, with halcyx-relay
+                   processes as the DBMS and the alert process; "pipe" runs
+                   halcyx-alarm-pipe over its standard input and output
+  --alarm PROGRAM  the alarm process to run (default: halcyx-alarm or
+                   halcyx-alarm-pipe, by transport, next to this program)
+  --kill WHO@SECONDS
+                   kill a sibling process with SIGKILL at that offset (WHO:
+                   dbms, alert or alarm; dbms and alert only with the family
+                   transport); may be given more than once. Same as a
+                   {"do": "kill", "sibling": WHO} action in the timeline
   --check          only read and check the scenario
   --help           this text
 
@@ -137,11 +148,12 @@ int usageError(const std::string& problem) {
   return kExitUsage;
 }
 
-std::string defaultAlarmProgram() {
+// A program installed next to this one.
+std::string besideMe(const std::string& name) {
   const std::string self = os::executablePath();
   const std::size_t slash = self.rfind('/');
-  if (slash == std::string::npos) return "halcyx-alarm-pipe";
-  return self.substr(0, slash + 1) + "halcyx-alarm-pipe";
+  if (slash == std::string::npos) return name;
+  return self.substr(0, slash + 1) + name;
 }
 
 bool wantsColor() {
@@ -154,6 +166,8 @@ struct CommandLine {
   bool json = false;
   bool checkOnly = false;
   std::optional<std::int32_t> logMask;
+  bool overPipes = false;
+  std::vector<sim::Action> kills;
   std::string alarm;
   std::string scenario;
   std::string html;
@@ -188,6 +202,32 @@ std::optional<int> parse(const std::vector<std::string>& args, CommandLine& cl) 
       const auto v = value();
       if (!v || v->empty()) return usageError("--html needs a file name");
       cl.html = *v;
+    } else if (arg == "--kill") {
+      const auto v = value();
+      const std::size_t at = v ? v->find('@') : std::string::npos;
+      const auto who = at != std::string::npos ? sim::siblingNamed(v->substr(0, at)) : std::nullopt;
+      sim::Action kill;
+      kill.type = sim::ActionType::kill;
+      kill.pointer = "--kill";
+      try {
+        if (!who) throw error::EFatal("no sibling");
+        kill.sibling = *who;
+        const std::string seconds = v->substr(at + 1);
+        std::size_t used = 0;
+        kill.at = std::stod(seconds, &used);
+        if (used != seconds.size()) throw error::EFatal("trailing text");
+      } catch (const std::exception&) {
+        return usageError("--kill needs WHO@SECONDS (dbms, alert or alarm), e.g. dbms@12.5");
+      } catch (const error::Exception&) {
+        return usageError("--kill needs WHO@SECONDS (dbms, alert or alarm), e.g. dbms@12.5");
+      }
+      if (!(kill.at >= 0)) return usageError("--kill cannot happen before the start");
+      cl.kills.push_back(kill);
+    } else if (arg == "--transport") {
+      const auto v = value();
+      if (!v || (*v != "family" && *v != "pipe"))
+        return usageError("--transport needs \"family\" or \"pipe\"");
+      cl.overPipes = *v == "pipe";
     } else if (arg == "--alarm") {
       const auto v = value();
       if (!v) return usageError("--alarm needs a program");
@@ -220,17 +260,31 @@ int main(int argc, char** argv) {
     std::cerr << "halcyx-sim: " << e.text() << '\n';
     return kExitUsage;
   }
+  // Kills from the command line join the timeline after the actions of the
+  // same offset.
+  for (const sim::Action& kill : cl.kills) {
+    auto& timeline = scenario.timeline;
+    const auto later =
+        std::upper_bound(timeline.begin(), timeline.end(), kill.at,
+                         [](double at, const sim::Action& action) { return at < action.at; });
+    timeline.insert(later, kill);
+  }
   if (cl.checkOnly) {
     std::cout << scenario.file << ": OK (" << scenario.timeline.size() << " actions, ends after "
               << scenario.endsAt << " s)\n";
     return 0;
   }
 
-  const std::string program = cl.alarm.empty() ? defaultAlarmProgram() : cl.alarm;
-  if (!os::isExecutableFile(program)) {
-    std::cerr << "halcyx-sim: cannot run the alarm process " << program
-              << " (build it first, or name it with --alarm)\n";
-    return kExitAlarmFailed;
+  const std::string program =
+      !cl.alarm.empty() ? cl.alarm : besideMe(cl.overPipes ? "halcyx-alarm-pipe" : "halcyx-alarm");
+  const std::string relay = besideMe("halcyx-relay");
+  for (const std::string& needed : {program, relay}) {
+    if (needed == relay && cl.overPipes) continue;
+    if (!os::isExecutableFile(needed)) {
+      std::cerr << "halcyx-sim: cannot run " << needed
+                << " (build it first, or name the alarm process with --alarm)\n";
+      return kExitAlarmFailed;
+    }
   }
   // The page's file is opened before the run, so that a name that cannot be
   // written is refused before a minute of simulation, not after it.
@@ -254,7 +308,8 @@ int main(int argc, char** argv) {
       both = sim::makeFanOut({text.get(), html.get()});
       report = both.get();
     }
-    sim::AlarmLinkPtr link = sim::startAlarmOverPipes(program);
+    sim::AlarmLinkPtr link =
+        cl.overPipes ? sim::startAlarmOverPipes(program) : sim::startAlarmInFamily(program, relay);
     sim::SimOptions options;
     options.logMask = cl.logMask;
     sim::Simulator simulator(scenario, *link, *report, options);

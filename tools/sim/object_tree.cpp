@@ -321,6 +321,7 @@ void dryRun(ObjectTree& tree, const Action& a) {
       tree.remove(tree.resolve(a.object, childPointer(at, "object")), childPointer(at, "object"));
       return;
     case ActionType::note:
+    case ActionType::kill:
     case ActionType::end:
       return;
   }

@@ -383,6 +383,7 @@ void DbmsRole::performOn(const Action& a, Outbox& out, Observer& observer, doubl
       return;
     }
     case ActionType::note:
+    case ActionType::kill:
     case ActionType::end:
       return;
   }

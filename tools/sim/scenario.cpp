@@ -408,7 +408,7 @@ constexpr std::pair<const char*, ActionType> kActionNames[] = {
     {"reset", ActionType::reset},     {"set", ActionType::set},
     {"add", ActionType::add},         {"move", ActionType::move},
     {"delete", ActionType::remove},   {"note", ActionType::note},
-    {"end", ActionType::end},
+    {"kill", ActionType::kill},       {"end", ActionType::end},
 };
 
 Action parseAction(const Json& j, const std::string& at) {
@@ -430,7 +430,7 @@ Action parseAction(const Json& j, const std::string& at) {
   if (!known) {
     fail(m.here("do"), "unknown action \"" + name +
                            "\" (state, states, checkin, acknowledge, reset, set, add, move, "
-                           "delete, note, end)");
+                           "delete, note, kill, end)");
   }
   switch (a.type) {
     case ActionType::state:
@@ -496,6 +496,13 @@ Action parseAction(const Json& j, const std::string& at) {
     case ActionType::note:
       a.text = textIn(m.require("text"), m.here("text"));
       break;
+    case ActionType::kill: {
+      const std::string who = textIn(m.require("sibling"), m.here("sibling"));
+      const auto sibling = siblingNamed(who);
+      if (!sibling) fail(m.here("sibling"), "no sibling \"" + who + "\" (dbms, alert, alarm)");
+      a.sibling = *sibling;
+      break;
+    }
     case ActionType::end:
       break;
   }
@@ -608,6 +615,25 @@ Scenario parseScenario(const std::string& document, const std::string& fileName)
     throw EScenario(fileName + ": " + e.text());
   }
   return s;
+}
+
+std::optional<Sibling> siblingNamed(const std::string& name) {
+  if (name == "dbms") return Sibling::dbms;
+  if (name == "alert") return Sibling::alert;
+  if (name == "alarm") return Sibling::alarm;
+  return std::nullopt;
+}
+
+std::string siblingName(Sibling sibling) {
+  switch (sibling) {
+    case Sibling::dbms:
+      return "dbms";
+    case Sibling::alert:
+      return "alert";
+    case Sibling::alarm:
+      break;
+  }
+  return "alarm";
 }
 
 }  // namespace sim

@@ -100,8 +100,12 @@ enum class ActionType {
   move,         // move an object to another parent (a patch)
   remove,       // delete an object (a delete patch)
   note,         // a line of narration in the output
+  kill,         // a sibling process dies (SIGKILL)
   end,          // the end of the scenario
 };
+
+// The processes a `kill` action can end.
+enum class Sibling { dbms, alert, alarm };
 
 struct Action {
   double at = 0;
@@ -117,9 +121,14 @@ struct Action {
   // `set`: the new values as written, read against the object's kind when
   // the action runs (the kind is only known once the path is resolved).
   Json properties;
-  std::optional<ObjectSpec> added;  // `add`
-  std::string text;                 // `note`
+  std::optional<ObjectSpec> added;   // `add`
+  std::string text;                  // `note`
+  Sibling sibling = Sibling::alarm;  // `kill`
 };
+
+// "dbms", "alert" or "alarm", or nothing for another text.
+std::optional<Sibling> siblingNamed(const std::string& name);
+std::string siblingName(Sibling sibling);
 
 struct Expectation {
   std::string object;

@@ -188,6 +188,16 @@ void Simulator::perform(const Action& action) {
     case ActionType::note:
       observer_.note(t, action.text);
       return;
+    case ActionType::kill: {
+      const std::string who = siblingName(action.sibling);
+      if (link_.kill(action.sibling)) {
+        observer_.action(t, "the " + who + " process is killed (SIGKILL)");
+      } else {
+        observer_.problem(t, "cannot kill the " + who + " process: over " +
+                                 "pipes only the alarm process runs on its own");
+      }
+      return;
+    }
     case ActionType::end:
       return;
     case ActionType::acknowledge:

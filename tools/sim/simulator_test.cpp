@@ -61,6 +61,7 @@ class FakeAlarm : public AlarmLink {
     return lines;
   }
   bool takesExitOrder() const override { return exit_order; }
+  bool kill(Sibling) override { return false; }
   void closeInput() override { input_closed = true; }
   AlarmEnd finish(htime::usec_time) override {
     return {!dies, dies ? "exit code 1" : "exit code 0"};

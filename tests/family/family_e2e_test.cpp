@@ -1,0 +1,161 @@
+// halcyx-alarm in its process family: this test is the main process, the
+// alarm (5) and relays for the DBMS (2) and the alert process (6) are real
+// child processes, and every event travels through the shared pool and the
+// pipes. What the pipe-mode tests check in detail is only sampled here; the
+// point is the transport: start-up, requests for siblings, the orderly
+// shutdown, and deaths.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <random>
+
+#include "halarm/messenger_connection.h"
+#include "keepers/status.h"
+#include "os/fd.h"
+#include "os/poll.h"
+#include "os/spawn.h"
+#include "testkit/family_alarm.h"
+#include "testkit/tree.h"
+
+namespace family {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
+using namespace queues;
+using namespace testkit;
+using tql::id_t;
+
+const id_t kRoot{0, 1};
+const id_t kNode{1, 1};
+const id_t kCheck{2, 1};
+
+tql::object_ptr smallTree() { return with(domain(kRoot), with(node(kNode), check(kCheck))); }
+
+bool isStatusOf(const event& ev, const id_t& id, std::uint32_t status) {
+  if (ev.type != SET_STATUS) return false;
+  const auto& s = static_cast<const devent_t<SET_STATUS>&>(ev).data;
+  return s.id == id && s.status == status;
+}
+
+bool exitedWith(const os::ChildStatus& status, int code) {
+  return !status.signalled && status.exitCode == code;
+}
+
+class FamilyE2ETest : public ::testing::Test {
+ protected:
+  // Starts the alarm on the small tree and waits until it reported the
+  // check's first status.
+  void startUp() {
+    script.start(smallTree());
+    alarm.play(script);
+    startup = alarm.readUntil([](const event& ev) { return isStatusOf(ev, kCheck, 10); });
+  }
+
+  FamilyAlarm alarm{HX_ALARM, HX_RELAY};
+  Script script;
+  std::vector<EventPtr> startup;
+};
+
+TEST_F(FamilyE2ETest, RunsAndShutsDownInOrderWithEveryProcessExitingZero) {
+  startUp();
+  // The start-up requests went to the siblings that answer them: the
+  // configuration to the main process, the select to the DBMS through its
+  // relay, which the alarm asked the main process for. (Events from two
+  // siblings arrive in no defined order: the select comes through the relay.)
+  std::vector<std::pair<event_t, queue_t>> requests;
+  for (const EventPtr& ev : startup) {
+    if (ev->type == REQUEST_SERVER_CONFIGURATION || ev->type == TQL_SELECT || ev->type == INIT_OK)
+      requests.emplace_back(ev->type, ev->dest);
+  }
+  EXPECT_THAT(requests, UnorderedElementsAre(std::pair{REQUEST_SERVER_CONFIGURATION, QUEUE_MAIN},
+                                             std::pair{TQL_SELECT, QUEUE_DBMS},
+                                             std::pair{INIT_OK, QUEUE_MAIN}));
+  EXPECT_EQ(requests.front().first, REQUEST_SERVER_CONFIGURATION);
+
+  // A state change travels in through the DBMS relay; its notifications go
+  // out to the DBMS and the alert process (started on demand as well).
+  script.state(kCheck, static_cast<std::int32_t>(keepers::kStateAlert));
+  alarm.play(script);
+  const auto changed = alarm.readUntil(
+      [](const event& ev) { return ev.type == OBJECT_STATUS_CHANGE && ev.dest == QUEUE_ALRT; });
+  EXPECT_TRUE(std::any_of(changed.begin(), changed.end(),
+                          [](const EventPtr& ev) { return isStatusOf(*ev, kCheck, 13); }));
+
+  const std::vector<EventPtr> atExit = alarm.exitInOrder();
+  EXPECT_TRUE(std::any_of(atExit.begin(), atExit.end(),
+                          [](const EventPtr& ev) { return ev->type == TQL_FORGET; }));
+  EXPECT_TRUE(exitedWith(alarm.waitForExit(QUEUE_ALRM), 0));
+  EXPECT_TRUE(alarm.endRelays());
+}
+
+TEST_F(FamilyE2ETest, AKilledAlarmIsNoticedAndTheOthersEndInOrder) {
+  startUp();
+  // Killed in the middle of a burst of states, at a point that varies.
+  std::mt19937 random(std::random_device{}());
+  const int burst = 200;
+  const int killAt = std::uniform_int_distribution<int>(0, burst - 1)(random);
+  for (int i = 0; i < burst; ++i) {
+    if (i == killAt) alarm.family().kill(QUEUE_ALRM, SIGKILL);
+    script.state(
+        kCheck, static_cast<std::int32_t>(i % 2 == 0 ? keepers::kStateAlert : keepers::kStateGood));
+    alarm.play(script);
+  }
+  // The main process sees the end of the alarm's stream (its death),
+  // however much the alarm got to send first.
+  while (alarm.relayed().receive(htime::now() + htime::usec_time(FamilyAlarm::kPatienceSeconds)) !=
+         nullptr) {
+  }
+  EXPECT_TRUE(alarm.family().queue().endOfStream(QUEUE_ALRM)) << "killed at " << killAt;
+  const os::ChildStatus status = alarm.waitForExit(QUEUE_ALRM);
+  EXPECT_TRUE(status.signalled && status.signal == SIGKILL);
+  // The relays learned of the death and still shut down in order.
+  EXPECT_TRUE(alarm.endRelays()) << "killed at " << killAt;
+}
+
+TEST(FamilyMainDeathTest, TheAlarmEndsOnItsOwnWhenTheMainProcessDies) {
+  // The main process is a forked copy of this test that starts the alarm
+  // and then dies without a word; this process adopts the orphaned alarm
+  // and sees how it ends.
+  os::becomeChildSubreaper();
+  const os::PipeEnds report = os::makePipe();
+  const int mainPid = os::forkProcess();
+  if (mainPid == 0) {
+    try {
+      FamilyAlarm alarm{HX_ALARM, HX_RELAY};
+      Script script;
+      script.start(smallTree());
+      alarm.play(script);
+      (void)alarm.readUntil([](const event& ev) { return isStatusOf(ev, kCheck, 10); });
+      const std::string pid = std::to_string(*alarm.family().pid(QUEUE_ALRM)) + "\n";
+      (void)os::writeSome(report.writeEnd, reinterpret_cast<const std::uint8_t*>(pid.data()),
+                          pid.size());
+      // Gone without a word: no destructor kills the alarm or says goodbye.
+      os::exitAtOnce(0);
+    } catch (...) {
+      os::exitAtOnce(1);
+    }
+  }
+  os::closeFd(report.writeEnd);
+  std::string text;
+  std::uint8_t buffer[64];
+  for (os::IoResult r; (r = os::readSome(report.readEnd, buffer, sizeof buffer)).bytes > 0;)
+    text.append(reinterpret_cast<const char*>(buffer), r.bytes);
+  os::closeFd(report.readEnd);
+  EXPECT_TRUE(exitedWith(os::waitForExit(mainPid), 0));
+  ASSERT_FALSE(text.empty()) << "the forked main process did not start the alarm";
+  const int alarmPid = std::stoi(text);
+  const htime::usec_time deadline = htime::now() + htime::usec_time(5);
+  std::optional<os::ChildStatus> status;
+  while (!(status = os::reapIfEnded(alarmPid)) && htime::now() < deadline) {
+    (void)os::pollFor({}, 10);
+  }
+  if (!status) os::sendSignal(alarmPid, SIGKILL);
+  ASSERT_TRUE(status) << "the alarm did not end after its main process died";
+  EXPECT_TRUE(exitedWith(*status, halarm::kMainProcessGone));
+}
+
+}  // namespace
+}  // namespace family
