@@ -104,6 +104,7 @@ void PipeOStream::setHandle(os::OwnedFd fd) {
   fd_ = std::move(fd);
   error_ = 0;
   broken_ = false;
+  blocked_ = false;
 }
 
 void PipeOStream::closeHandle() noexcept {
@@ -118,9 +119,12 @@ OsHandle PipeOStream::handle() const {
 
 bool PipeOStream::isReady() { return error_ != 0 || broken_ || sent_ == end_; }
 
-void PipeOStream::poll() { push(); }
+void PipeOStream::poll() {
+  if (!blocked_) push();
+}
 
 bool PipeOStream::ignoreSignal() {
+  blocked_ = false;
   push();
   return !isReady();
 }
@@ -128,7 +132,10 @@ bool PipeOStream::ignoreSignal() {
 void PipeOStream::push() {
   if (closed_ || !fd_.valid() || sent_ == end_ || error_ != 0 || broken_) return;
   const os::IoResult r = os::writeSome(fd_.get(), buffer_.data() + sent_, end_ - sent_);
-  if (r.wouldBlock) return;
+  if (r.wouldBlock) {
+    blocked_ = true;
+    return;
+  }
   if (r.error == EPIPE) {
     broken_ = true;
     sent_ = end_ = 0;
@@ -149,7 +156,7 @@ void PipeOStream::throwIfFailed() const {
 std::size_t PipeOStream::writeBegin(std::uint8_t*& data) {
   HX_CHECK(!closed_, "Write on closed " + name());
   throwIfFailed();
-  if (end_ == buffer_.size()) {
+  if (end_ == buffer_.size() && !blocked_) {
     push();
     throwIfFailed();
   }
@@ -169,6 +176,7 @@ void PipeOStream::writeCommit(std::size_t n) {
 bool PipeOStream::flush() {
   HX_CHECK(!closed_, "Flush on closed " + name());
   throwIfFailed();
+  blocked_ = false;
   push();
   throwIfFailed();
   return isReady();

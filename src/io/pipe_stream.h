@@ -116,6 +116,11 @@ class PipeOStream : public OStream {
   std::size_t given_ = 0;  // space handed out by the last writeBegin
   int error_ = 0;
   bool broken_ = false;
+  // The pipe was full at the last write: no further attempt until the
+  // kernel says there is room (ignoreSignal) or a flush asks for one, so
+  // that a writer that keeps committing to a full pipe makes no system call
+  // per message.
+  bool blocked_ = false;
   bool closed_ = false;
   std::string name_;
 };
