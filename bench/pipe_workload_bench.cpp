@@ -4,14 +4,8 @@
 // changing, objects per second for the tree load, and resident memory per
 // check (the difference between two tree sizes).
 //
-// The workload: nodes of 10 checks each; the configuration reply and the
-// select reply, then one IMMEDIATE_STATE per result, result i going to check
-// i mod N. Round r (results r*N to r*N+N-1) gives every check the state
-// kRound[r mod 10]: alert, good, warn, good, unknown, good, alert, alert,
-// good, good. From the second round on, 8 rounds in 10 change each check's
-// status, and every change is notified (incident log, status store, status
-// change notification). The steady workload sends unknown over and over,
-// which keeps every check uninitialized: no status changes at all.
+// The workload (workload.h): the configuration reply and the select reply
+// of nodes of 10 checks each, then one IMMEDIATE_STATE per result.
 //
 //   pipe_workload_bench                  # 10,000 and 100,000 checks
 //   pipe_workload_bench --checks 1000000 --results 2000000
@@ -44,6 +38,7 @@
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "testkit/script.h"
+#include "workload.h"
 
 namespace {
 
@@ -51,29 +46,7 @@ using namespace queues;
 using tql::id_t;
 using tql::object_ptr;
 
-constexpr std::uint32_t kChecksPerNode = 10;
-// Check states: 0 good, 1 unknown, 2 warning, 3 alert.
-constexpr std::int32_t kRound[10] = {3, 0, 2, 0, 1, 0, 3, 3, 0, 0};
-constexpr std::int32_t kSteadyState = 1;
-
-enum class Results { none, changing, steady };
-
-id_t checkId(std::uint32_t c) { return {2, c}; }
-
-object_ptr tree(std::uint32_t checks) {
-  object_ptr root = testkit::domain({0, 1});
-  const std::uint32_t nodes = checks / kChecksPerNode;
-  for (std::uint32_t n = 0; n < nodes; ++n) {
-    object_ptr nd = testkit::node({1, n});
-    for (std::uint32_t i = 0; i < kChecksPerNode; ++i) {
-      testkit::CheckSpec desc;
-      desc.label = "check " + std::to_string(n * kChecksPerNode + i);
-      nd->children.push_back(testkit::check(checkId(n * kChecksPerNode + i), desc));
-    }
-    root->children.push_back(std::move(nd));
-  }
-  return root;
-}
+using namespace workload;
 
 void writeBytes(std::ofstream& out, const std::uint8_t* data, std::size_t n) {
   out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(n));
@@ -102,7 +75,7 @@ void writeInput(const std::string& path, std::uint32_t checks, Results kind, std
   queues::ioprim io(nullptr, &streams.out);
   for (std::uint64_t i = 0; kind != Results::none && i < count; ++i) {
     const auto c = static_cast<std::uint32_t>(i % checks);
-    const std::int32_t state = kind == Results::steady ? kSteadyState : kRound[(i / checks) % 10];
+    const std::int32_t state = stateOf(kind, checks, i);
     io.writeEvent(devent_t<IMMEDIATE_STATE>(QUEUE_DBMS, 0, {checkId(c), state}));
     if (c + 1 == checks || i + 1 == count) {
       io.flush();
@@ -113,18 +86,6 @@ void writeInput(const std::string& path, std::uint32_t checks, Results kind, std
     std::fprintf(stderr, "pipe_workload_bench: cannot write %s\n", path.c_str());
     std::exit(1);
   }
-}
-
-// Status changes the workload makes: every check's first state changes its
-// status from uninitialized; later rounds change it when the state differs
-// from the round before.
-std::uint64_t expectedChanges(std::uint32_t checks, std::uint64_t count) {
-  std::uint64_t changes = 0;
-  for (std::uint64_t begin = 0, r = 0; begin < count; begin += checks, ++r) {
-    const std::uint64_t inRound = std::min<std::uint64_t>(checks, count - begin);
-    if (r == 0 || kRound[r % 10] != kRound[(r - 1) % 10]) changes += inRound;
-  }
-  return changes;
 }
 
 std::string program() {
