@@ -24,7 +24,10 @@ Family::Family(Options options)
   decisions.messageToNonexistantSibling = [this](int requested, int requester) {
     return grantPeer(requested, requester);
   };
-  decisions.areaSize = [this](int) { return options_.areaSize; };
+  decisions.areaSize = [this](int sibling) {
+    const auto it = options_.areaSizes.find(sibling);
+    return it != options_.areaSizes.end() ? it->second : options_.areaSize;
+  };
   messenger_ =
       std::make_unique<io::SiblingMessengerParent>(conf, std::move(decisions), options_.trace);
   adapter_ = std::make_unique<queues::SiblingMessengerAdapter>(*messenger_);

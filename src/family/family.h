@@ -35,6 +35,8 @@ struct Options {
   // The pool, split into the parent's area and one area per child.
   std::uint64_t poolSize = 64 * 1024 * 1024;
   std::uint64_t areaSize = 4 * 1024 * 1024;
+  // Sizes for particular siblings (the main process is 0); multiples of 8.
+  std::map<int, std::uint64_t> areaSizes;
   // The prefix of the environment values a child reads ("smem" for the
   // alarm process).
   std::string envPrefix = "smem";

@@ -11,8 +11,15 @@ namespace family {
 RelayedAlarm::RelayedAlarm(const std::string& alarmProgram, const std::string& relayProgram,
                            Options options, int alarmErrors)
     : family_(std::move(options)) {
+  // The relays run before the alarm, as the main process starts the
+  // siblings the alarm depends on: a sibling that only comes up once the
+  // alarm is shutting down is never introduced to it, and the alarm's
+  // messages to it would stay outstanding. Should one die, the alarm's next
+  // request for it starts it again.
   for (const queues::queue_t role : {queues::QUEUE_DBMS, queues::QUEUE_ALRT}) {
-    family_.setProgram(role, relayProgram, {std::to_string(role), "5"});
+    const std::vector<std::string> args{std::to_string(role), "5"};
+    family_.setProgram(role, relayProgram, args);
+    family_.start(role, relayProgram, args);
   }
   family_.start(queues::QUEUE_ALRM, alarmProgram, {}, alarmErrors);
   selector_.add(&family_.queue().front(), 0);

@@ -2,8 +2,8 @@
 // The alarm process in a family whose main process plays the other roles
 // itself: this process is the main process (sibling 0) and starts the alarm
 // as sibling 5; the DBMS (2) and the alert process (6) are halcyx-relay
-// processes, started when the alarm asks for them, that pass events between
-// this process and the alarm. So every event reaches the alarm from a real
+// processes, started first, that pass events between this process and the
+// alarm. So every event reaches the alarm from a real
 // sibling of the right id, through the messenger alone, while the roles
 // (a simulator's, a test's) live here.
 //

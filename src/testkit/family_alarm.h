@@ -22,8 +22,9 @@ class FamilyAlarm {
   // How long any one wait may take before the harness gives up.
   static constexpr std::int32_t kPatienceSeconds = 20;
 
-  FamilyAlarm(const std::string& alarmProgram, const std::string& relayProgram)
-      : alarm_(alarmProgram, relayProgram) {}
+  FamilyAlarm(const std::string& alarmProgram, const std::string& relayProgram,
+              family::Options options = {})
+      : alarm_(alarmProgram, relayProgram, std::move(options)) {}
 
   family::Family& family() { return alarm_.family(); }
   family::RelayedAlarm& relayed() { return alarm_; }

@@ -331,8 +331,6 @@ class FamilyAlarmLink final : public AlarmLink {
   bool takesExitOrder() const override { return true; }
   void closeInput() override {}
 
-  // A relay that nobody has asked for yet is not there to kill: the action
-  // then changes nothing.
   bool kill(Sibling sibling) override {
     const queues::queue_t id = sibling == Sibling::dbms    ? queues::QUEUE_DBMS
                                : sibling == Sibling::alert ? queues::QUEUE_ALRT
