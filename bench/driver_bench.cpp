@@ -29,6 +29,7 @@
 #include "queues/devent.h"
 #include "queues/ioprim.h"
 #include "testkit/script.h"
+#include "workload.h"
 
 namespace {
 
@@ -37,34 +38,20 @@ using tql::id_t;
 using tql::object_ptr;
 
 constexpr std::uint32_t kNodes = 10000;
-constexpr std::uint32_t kChecksPerNode = 10;
-constexpr std::uint32_t kChecks = kNodes * kChecksPerNode;
+constexpr std::uint32_t kChecks = kNodes * workload::kChecksPerNode;
 constexpr std::uint32_t kEvents = 1000000;
 
 enum class Stream { load, mixed, steady };
 
-id_t checkId(std::uint32_t c) { return {2, c}; }
-
-object_ptr tree() {
-  object_ptr root = testkit::domain({0, 1});
-  for (std::uint32_t n = 0; n < kNodes; ++n) {
-    object_ptr nd = testkit::node({1, n});
-    for (std::uint32_t i = 0; i < kChecksPerNode; ++i) {
-      testkit::CheckSpec desc;
-      desc.label = "check " + std::to_string(n * kChecksPerNode + i);
-      nd->children.push_back(testkit::check(checkId(n * kChecksPerNode + i), desc));
-    }
-    root->children.push_back(std::move(nd));
-  }
-  return root;
-}
+using workload::checkId;
 
 // The wire form of the stream, as the peers would write it.
 std::vector<std::uint8_t> encode(Stream kind) {
   // Encoded before the process runs: the replies carry the uids that the
   // process gives its start-up requests.
-  std::vector<std::uint8_t> bytes =
-      testkit::Script().start(tree()).encodeWith(testkit::RequestUids::atStartup());
+  std::vector<std::uint8_t> bytes = testkit::Script()
+                                        .start(workload::tree(kChecks))
+                                        .encodeWith(testkit::RequestUids::atStartup());
   io::MemoryStreamPair streams(1 << 16);
   queues::ioprim out(nullptr, &streams.out);
   if (kind != Stream::load) {
