@@ -106,7 +106,7 @@ def render(browser, page, workdir):
 
 
 class Dom(html.parser.HTMLParser):
-    """The parts of the rendered page the checks read."""
+    """What the checks read from the rendered page."""
 
     def __init__(self):
         super().__init__()
