@@ -179,6 +179,27 @@ TEST(FamilyPoolTest, AStalledReaderMakesTheWritersWaitAndNothingIsLostOrReordere
   EXPECT_TRUE(alarm.endRelays());
 }
 
+TEST(FamilyRequestTest, ASiblingAskedForIsStartedAndPassesTheRequestOn) {
+  Family family;
+  family.setProgram(QUEUE_DBMS, HX_RELAY, {"2", "5"});
+  family.start(QUEUE_ALRM, HX_ALARM);
+  EventPtr ev;
+  while ((ev = family.queue().receive()) != nullptr && ev->type != REQUEST_SERVER_CONFIGURATION) {
+  }
+  ASSERT_NE(ev, nullptr);
+  EXPECT_FALSE(family.pid(QUEUE_DBMS)) << "started before anybody asked";
+  devent_t<SERVER_CONFIGURATION> reply(QUEUE_ALRM, 0, {});
+  reply.inresponse = ev->inresponse;
+  family.queue().send(reply);
+  // The alarm's select names the DBMS, which is started on its request and
+  // passes the select on to this process.
+  while ((ev = family.queue().receive()) != nullptr &&
+         !(ev->type == TQL_SELECT && ev->dest == QUEUE_DBMS)) {
+  }
+  ASSERT_NE(ev, nullptr);
+  EXPECT_TRUE(family.pid(QUEUE_DBMS));
+}
+
 TEST(FamilyMainDeathTest, TheAlarmEndsOnItsOwnWhenTheMainProcessDies) {
   // The main process is a forked copy of this test that starts the alarm
   // and then dies without a word; this process adopts the orphaned alarm
