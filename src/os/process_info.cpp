@@ -24,7 +24,7 @@ std::string executablePath() {
 int currentProcessId() noexcept { return static_cast<int>(::getpid()); }
 
 long long writeCallCount() {
-  std::ifstream io("/proc/self/io");
+  std::ifstream io("/proc/thread-self/io");
   std::string key;
   long long value = 0;
   while (io >> key >> value) {

@@ -12,9 +12,10 @@ namespace os {
 // Safe inside a signal handler.
 [[nodiscard]] int currentProcessId() noexcept;
 
-// How many write system calls this process has made so far (from
-// /proc/self/io), or -1 when the system does not say. For benchmarks that
-// count the calls a batch of messages costs.
+// How many write system calls the calling thread has made so far (from
+// /proc/thread-self/io), or -1 when the system does not say. For tests and
+// benchmarks that count the calls a batch of messages costs; a thread of
+// its own that a runtime may run (a sanitizer's, say) is not counted.
 [[nodiscard]] long long writeCallCount();
 
 }  // namespace os
