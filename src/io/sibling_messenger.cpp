@@ -211,6 +211,7 @@ struct SiblingMessenger::Impl : WriteAreaListener {
 
   // --- connections
   void openPipe(Sibling& s);
+  void closePipe(Sibling& s);
   void deliverQueued(Sibling& s);
   void shutdownComms(Sibling& s);
   void appendNull(Sibling& s);
@@ -515,6 +516,13 @@ void SiblingMessenger::Impl::openPipe(Sibling& s) {
   }
 }
 
+void SiblingMessenger::Impl::closePipe(Sibling& s) {
+  trace("Shutting down FIFO for sibling " + str(s.id));
+  if (!s.pipe_open) return;
+  s.writer.closeHandle();
+  s.pipe_open = false;
+}
+
 void SiblingMessenger::Impl::deliverQueued(Sibling& s) {
   s.requested = false;
   while (!s.queued_offsets.empty() && s.pipe_open) {
@@ -533,8 +541,7 @@ void SiblingMessenger::Impl::shutdownComms(Sibling& s) {
     s.unordered.clear();
     if (unflushed && *unflushed == s.id) unflushed.reset();
     watchWriter(s, false);
-    if (s.pipe_open) s.writer.closeHandle();
-    s.pipe_open = false;
+    closePipe(s);
     if (s.watch) {
       self.setUnderlying(s.watch.get(), false);
       s.watch.reset();
@@ -1159,8 +1166,7 @@ void SiblingMessenger::completeShutdown() {
     (void)p->writer.flush();
     if (m.unflushed && *m.unflushed == kParentId) m.unflushed.reset();
     m.watchWriter(*p, false);
-    p->writer.closeHandle();
-    p->pipe_open = false;
+    m.closePipe(*p);
   }
 }
 
