@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <functional>
 #include <regex>
 #include <thread>
 
@@ -377,18 +376,7 @@ TEST(SiblingMessengerShutdownTest, TheWholeDanceEndsEveryStreamAndReleasesTheChi
   EXPECT_EQ(receive(f.parent(), 1), "back");
 }
 
-TEST(SiblingMessengerShutdownTest, WithoutOtherSiblingsTheParentAcknowledgesAtOnce) {
-  Family f;
-  SiblingMessenger& one = f.startChild(1);
-  one.initiateShutdown();
-  f.pump();
-  EXPECT_TRUE(f.traced(" SP: No other siblings have to ack. Will allow child to exit."));
-  EXPECT_TRUE(one.shutdownAcknowledged());
-  EXPECT_EQ(one.readySibling(), 0);
-  EXPECT_TRUE(endsWithEos(one, 0));
-}
-
-TEST(SiblingMessengerShutdownTest, AChildThatDiesIsReportedToTheOthers) {
+TEST(SiblingMessengerShutdownTest, AChildThatDiesIsReportedAndNoLongerAwaited) {
   Family f;
   SiblingMessenger& one = f.startChild(1);
   f.startChild(2);
@@ -404,6 +392,15 @@ TEST(SiblingMessengerShutdownTest, AChildThatDiesIsReportedToTheOthers) {
   EXPECT_EQ(one.outstandingCount(), 0u);
   EXPECT_TRUE(endsWithEos(one, 2));
   EXPECT_EQ(f.parent().outstandingCount(), 0u);
+
+  // With 2 gone (and its end taken) nobody else has to acknowledge 1's shutdown.
+  one.dropEndOfStream(2);
+  one.initiateShutdown();
+  f.pump();
+  EXPECT_TRUE(f.traced(" SP: No other siblings have to ack. Will allow child to exit."));
+  EXPECT_TRUE(one.shutdownAcknowledged());
+  EXPECT_EQ(one.readySibling(), 0);
+  EXPECT_TRUE(endsWithEos(one, 0));
 }
 
 // --- fatal protocol violations --------------------------------------------------------
@@ -437,18 +434,10 @@ TEST(SiblingMessengerDeathTest, ProtocolViolationsEndTheProcess) {
        {m(MT::IAmUp, 0, 5000)},
        "Control message from out of range sibling id: IAmUp.0. .from:5000."},
   };
-  const std::pair<std::function<void(Family&)>, const char*> calls[] = {
-      {[](Family& f) {
-         f.child(1).initiateShutdown();
-         f.child(1).completeShutdown();
-       },
-       "Protocol violation; premature completeShutdown()"},
-      {[](Family& f) {
-         f.child(1).initiateShutdown();
-         f.child(1).initiateShutdown();
-       },
-       "Shutdown already in progress..."},
-      {[](Family& f) { SiblingMessenger m(129, f.conf()); }, "my_sibling_id is out of range."},
+  // A shutdown call out of turn, after initiateShutdown().
+  const std::pair<void (SiblingMessenger::*)(), const char*> calls[] = {
+      {&SiblingMessenger::completeShutdown, "Protocol violation; premature completeShutdown()"},
+      {&SiblingMessenger::initiateShutdown, "Shutdown already in progress..."},
   };
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (const Raw& c : raws) {
@@ -463,16 +452,18 @@ TEST(SiblingMessengerDeathTest, ProtocolViolationsEndTheProcess) {
         },
         c.text);
   }
-  for (const auto& [act, text] : calls) {
+  for (const auto& [call, text] : calls) {
     SCOPED_TRACE(text);
     EXPECT_DEATH(
         {
           Family f;
-          f.startChild(1);
-          act(f);
+          SiblingMessenger& one = f.startChild(1);
+          one.initiateShutdown();
+          (one.*call)();
         },
         text);
   }
+  EXPECT_DEATH(SiblingMessenger(129, Family().conf()), "my_sibling_id is out of range.");
 }
 
 // --- a real process that dies ----------------------------------------------------------
