@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 #include "queues/childqueue.h"
 #include "queues/devent.h"
 #include "testkit/sibling_family.h"
@@ -26,59 +24,48 @@ std::int32_t stateOf(const EventPtr& ev) {
 // each with a child queue over it.
 class TwoQueues : public ::testing::Test {
  protected:
-  TwoQueues()
-      : main_(&family_.parent()),
-        alarm_(&family_.startChild(QUEUE_ALRM)),
-        mainAdapter_(std::make_unique<SiblingMessengerAdapter>(*main_)),
-        alarmAdapter_(std::make_unique<SiblingMessengerAdapter>(*alarm_)),
-        mainQueue_(std::make_unique<childqueue>(*mainAdapter_)),
-        alarmQueue_(std::make_unique<childqueue>(*alarmAdapter_)) {}
-
-  // What the processes' selectors do before they wait.
-  void pump() { family_.pump(); }
-
   testkit::SiblingFamily family_;
-  io::SiblingMessenger* main_;
-  io::SiblingMessenger* alarm_;
-  std::unique_ptr<SiblingMessengerAdapter> mainAdapter_;
-  std::unique_ptr<SiblingMessengerAdapter> alarmAdapter_;
-  std::unique_ptr<childqueue> mainQueue_;
-  std::unique_ptr<childqueue> alarmQueue_;
+  io::SiblingMessenger& main_ = family_.parent();
+  io::SiblingMessenger& alarm_ = family_.startChild(QUEUE_ALRM);
+  SiblingMessengerAdapter mainAdapter_{main_};
+  SiblingMessengerAdapter alarmAdapter_{alarm_};
+  childqueue mainQueue_{mainAdapter_};
+  childqueue alarmQueue_{alarmAdapter_};
 };
 
 TEST_F(TwoQueues, EventsTravelBothWaysThroughThePool) {
-  alarmQueue_->send(state(QUEUE_MAIN, 4));
-  alarmQueue_->send(state(QUEUE_MAIN, 5));
-  pump();
-  ASSERT_TRUE(mainAdapter_->inputSelectable().isReady());
-  EXPECT_EQ(mainAdapter_->readySibling(), QUEUE_ALRM);
-  EventPtr first = mainQueue_->receive();
+  alarmQueue_.send(state(QUEUE_MAIN, 4));
+  alarmQueue_.send(state(QUEUE_MAIN, 5));
+  family_.pump();
+  ASSERT_TRUE(mainAdapter_.inputSelectable().isReady());
+  EXPECT_EQ(mainAdapter_.readySibling(), QUEUE_ALRM);
+  EventPtr first = mainQueue_.receive();
   EXPECT_EQ(first->dest, QUEUE_ALRM);  // stamped with its sender
   EXPECT_EQ(stateOf(first), 4);
-  EXPECT_EQ(stateOf(mainQueue_->receive()), 5);
+  EXPECT_EQ(stateOf(mainQueue_.receive()), 5);
 
-  mainQueue_->send(state(QUEUE_ALRM, 6));
-  pump();
-  EventPtr down = alarmQueue_->receive();
+  mainQueue_.send(state(QUEUE_ALRM, 6));
+  family_.pump();
+  EventPtr down = alarmQueue_.receive();
   EXPECT_EQ(down->dest, QUEUE_MAIN);
   EXPECT_EQ(stateOf(down), 6);
-  pump();
-  EXPECT_EQ(alarm_->outstandingCount(), 0u);
-  EXPECT_EQ(main_->outstandingCount(), 0u);
+  family_.pump();
+  EXPECT_EQ(alarm_.outstandingCount(), 0u);
+  EXPECT_EQ(main_.outstandingCount(), 0u);
 }
 
 TEST_F(TwoQueues, ShutdownEndsTheMainStreamOnceAcknowledged) {
-  alarmQueue_->shutdown();
-  EXPECT_TRUE(alarm_->shutdownInitiated());
-  pump();
-  ASSERT_TRUE(alarm_->shutdownAcknowledged());
-  EXPECT_EQ(alarmQueue_->receive(), nullptr);
-  EXPECT_TRUE(alarmQueue_->endOfStream(QUEUE_MAIN));
-  alarm_->completeShutdown();
-  pump();
-  EXPECT_TRUE(main_->siblingFailed(QUEUE_ALRM));
-  EXPECT_EQ(mainQueue_->receive(), nullptr);
-  EXPECT_TRUE(mainQueue_->endOfStream(QUEUE_ALRM));
+  alarmQueue_.shutdown();
+  EXPECT_TRUE(alarm_.shutdownInitiated());
+  family_.pump();
+  ASSERT_TRUE(alarm_.shutdownAcknowledged());
+  EXPECT_EQ(alarmQueue_.receive(), nullptr);
+  EXPECT_TRUE(alarmQueue_.endOfStream(QUEUE_MAIN));
+  alarm_.completeShutdown();
+  family_.pump();
+  EXPECT_TRUE(main_.siblingFailed(QUEUE_ALRM));
+  EXPECT_EQ(mainQueue_.receive(), nullptr);
+  EXPECT_TRUE(mainQueue_.endOfStream(QUEUE_ALRM));
 }
 
 }  // namespace

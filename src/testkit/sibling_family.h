@@ -23,49 +23,6 @@ namespace testkit {
 
 // What a selector does with one selectable: when its descriptor has news,
 // tell it (ignoreSignal), then let it advance (poll).
-void pollLikeASelector(io::Selectable& s);
-
-// Lets the messengers do their I/O until nothing moves any more.
-void pumpMessengers(const std::vector<io::SiblingMessenger*>& messengers);
-
-class SiblingFamily {
- public:
-  static constexpr std::uint64_t kPoolSize = 4 << 20;
-  static constexpr std::uint64_t kDefaultAreaSize = 64 * 1024;
-
-  SiblingFamily();
-  ~SiblingFamily();
-  SiblingFamily(const SiblingFamily&) = delete;
-  SiblingFamily& operator=(const SiblingFamily&) = delete;
-
-  [[nodiscard]] io::siblingmessenger_conf_t conf() const;
-  // Collects the trace lines in `traces`.
-  [[nodiscard]] io::SiblingMessenger::TraceSink sink();
-  [[nodiscard]] bool traced(std::string_view fragment) const;
-
-  [[nodiscard]] io::SiblingMessengerParent& parent() { return *parent_; }
-  [[nodiscard]] io::SiblingMessenger& child(int id) { return *children_.at(id); }
-  // Starts a child and lets the start-up handshake run.
-  io::SiblingMessenger& startChild(int id);
-  // The child goes away without a word.
-  void dropChild(int id) { children_.erase(id); }
-  // Every member does its I/O until nothing moves.
-  void pump();
-
-  // The parent's decisions: every request is recorded and answered with
-  // `grant`; area sizes come from `areaSizes` or the default.
-  std::vector<std::pair<int, int>> requests;
-  bool grant = true;
-  std::map<int, std::uint64_t> areaSizes;
-  std::vector<std::string> traces;
-
- private:
-  std::string dir_;
-  os::OwnedFd pool_;
-  std::unique_ptr<io::SiblingMessengerParent> parent_;
-  std::map<int, std::unique_ptr<io::SiblingMessenger>> children_;
-};
-
 inline void pollLikeASelector(io::Selectable& s) {
   const io::OsHandle h = s.handle();
   if (h.valid() && h.events != 0) {
@@ -77,6 +34,7 @@ inline void pollLikeASelector(io::Selectable& s) {
   s.poll();
 }
 
+// Lets the messengers do their I/O until nothing moves any more.
 inline void pumpMessengers(const std::vector<io::SiblingMessenger*>& messengers) {
   for (int round = 0; round < 100; ++round) {
     bool moved = false;
@@ -96,54 +54,78 @@ inline void pumpMessengers(const std::vector<io::SiblingMessenger*>& messengers)
   }
 }
 
-inline SiblingFamily::SiblingFamily()
-    : dir_(os::makeTemporaryDirectory("hx-messenger")),
-      pool_(io::createSharedMemoryPool(kPoolSize)) {
-  io::SiblingMessengerParent::Decisions decisions;
-  decisions.messageToNonexistantSibling = [this](int requested, int requester) {
-    requests.emplace_back(requested, requester);
-    return grant;
-  };
-  decisions.areaSize = [this](int id) {
-    const auto it = areaSizes.find(id);
-    return it == areaSizes.end() ? kDefaultAreaSize : it->second;
-  };
-  parent_ = std::make_unique<io::SiblingMessengerParent>(conf(), std::move(decisions), sink());
-}
+class SiblingFamily {
+ public:
+  static constexpr std::uint64_t kPoolSize = 4 << 20;
+  static constexpr std::uint64_t kDefaultAreaSize = 64 * 1024;
 
-inline SiblingFamily::~SiblingFamily() {
-  children_.clear();
-  parent_.reset();
-  os::removeDirectoryTree(dir_);
-}
+  SiblingFamily()
+      : dir_(os::makeTemporaryDirectory("hx-messenger")),
+        pool_(io::createSharedMemoryPool(kPoolSize)) {
+    io::SiblingMessengerParent::Decisions decisions;
+    decisions.messageToNonexistantSibling = [this](int requested, int requester) {
+      requests.emplace_back(requested, requester);
+      return grant;
+    };
+    decisions.areaSize = [this](int id) {
+      const auto it = areaSizes.find(id);
+      return it == areaSizes.end() ? kDefaultAreaSize : it->second;
+    };
+    parent_ = std::make_unique<io::SiblingMessengerParent>(conf(), std::move(decisions), sink());
+  }
+  ~SiblingFamily() {
+    children_.clear();
+    parent_.reset();
+    os::removeDirectoryTree(dir_);
+  }
+  SiblingFamily(const SiblingFamily&) = delete;
+  SiblingFamily& operator=(const SiblingFamily&) = delete;
 
-inline io::siblingmessenger_conf_t SiblingFamily::conf() const {
-  io::siblingmessenger_conf_t c;
-  c.mapfile = pool_.get();
-  c.fifoprefix = dir_ + "/smem";
-  c.mapsize = static_cast<std::uint32_t>(kPoolSize);
-  return c;
-}
+  [[nodiscard]] io::siblingmessenger_conf_t conf() const {
+    io::siblingmessenger_conf_t c;
+    c.mapfile = pool_.get();
+    c.fifoprefix = dir_ + "/smem";
+    c.mapsize = static_cast<std::uint32_t>(kPoolSize);
+    return c;
+  }
+  // Collects the trace lines in `traces`.
+  [[nodiscard]] io::SiblingMessenger::TraceSink sink() {
+    return [this](std::string_view line) { traces.emplace_back(line); };
+  }
+  [[nodiscard]] bool traced(std::string_view fragment) const {
+    return std::any_of(traces.begin(), traces.end(),
+                       [&](const std::string& l) { return l.find(fragment) != std::string::npos; });
+  }
 
-inline io::SiblingMessenger::TraceSink SiblingFamily::sink() {
-  return [this](std::string_view line) { traces.emplace_back(line); };
-}
+  [[nodiscard]] io::SiblingMessengerParent& parent() { return *parent_; }
+  [[nodiscard]] io::SiblingMessenger& child(int id) { return *children_.at(id); }
+  // Starts a child and lets the start-up handshake run.
+  io::SiblingMessenger& startChild(int id) {
+    children_[id] = std::make_unique<io::SiblingMessenger>(id, conf(), sink());
+    pump();
+    return child(id);
+  }
+  // The child goes away without a word.
+  void dropChild(int id) { children_.erase(id); }
+  // Every member does its I/O until nothing moves.
+  void pump() {
+    std::vector<io::SiblingMessenger*> all{parent_.get()};
+    for (auto& [id, c] : children_) all.push_back(c.get());
+    pumpMessengers(all);
+  }
 
-inline bool SiblingFamily::traced(std::string_view fragment) const {
-  return std::any_of(traces.begin(), traces.end(),
-                     [&](const std::string& l) { return l.find(fragment) != std::string::npos; });
-}
+  // The parent's decisions: every request is recorded and answered with
+  // `grant`; area sizes come from `areaSizes` or the default.
+  std::vector<std::pair<int, int>> requests;
+  bool grant = true;
+  std::map<int, std::uint64_t> areaSizes;
+  std::vector<std::string> traces;
 
-inline io::SiblingMessenger& SiblingFamily::startChild(int id) {
-  children_[id] = std::make_unique<io::SiblingMessenger>(id, conf(), sink());
-  pump();
-  return child(id);
-}
-
-inline void SiblingFamily::pump() {
-  std::vector<io::SiblingMessenger*> all{parent_.get()};
-  for (auto& [id, c] : children_) all.push_back(c.get());
-  pumpMessengers(all);
-}
+ private:
+  std::string dir_;
+  os::OwnedFd pool_;
+  std::unique_ptr<io::SiblingMessengerParent> parent_;
+  std::map<int, std::unique_ptr<io::SiblingMessenger>> children_;
+};
 
 }  // namespace testkit
