@@ -15,9 +15,11 @@ int values[4];
 void expectSame(const IdMap<int>& map, const std::map<tql::id_t, int*>& model,
                 const std::vector<tql::id_t>& ids, int step) {
   ASSERT_EQ(map.size(), model.size()) << "step " << step;
+  ASSERT_EQ(map.empty(), model.empty()) << "step " << step;
   for (const tql::id_t& id : ids) {
     const auto it = model.find(id);
     ASSERT_EQ(map.get(id), it == model.end() ? nullptr : it->second) << id << " at step " << step;
+    ASSERT_EQ(map.contains(id), it != model.end()) << id << " at step " << step;
   }
   // Iteration visits every entry exactly once.
   std::map<tql::id_t, int*> seen;
@@ -27,9 +29,9 @@ void expectSame(const IdMap<int>& map, const std::map<tql::id_t, int*>& model,
 
 // Random inserts, replacements and erases over a small id space (so that
 // probe chains collide, wrap around the table's end and are cut by erases),
-// checked against an ordered map after every step.
-TEST(IdMapTest, BehavesAsAMapUnderRandomChanges) {
-  std::vector<tql::id_t> ids{{}, {0, 1}};
+// checked against an ordered map, on a new map and again on a cleared one.
+TEST(IdMapTest, BehavesAsAMapUnderRandomChangesFromNewAndFromCleared) {
+  std::vector<tql::id_t> ids{{}, {0, 1}, {1, 2, 0}};  // {1, 2, 0} is another id than {1, 2}
   for (std::uint32_t c = 0; c < 150; ++c) {
     ids.push_back({2, c});
     ids.push_back({1, c});
@@ -38,42 +40,27 @@ TEST(IdMapTest, BehavesAsAMapUnderRandomChanges) {
   std::mt19937 random(7);
   IdMap<int> map;
   std::map<tql::id_t, int*> model;
-  for (int step = 0; step < 20000; ++step) {
-    const tql::id_t& id = ids[random() % ids.size()];
-    // Grow to about 300 entries, then shrink and grow again.
-    const bool growing = (step / 4000) % 2 == 0;
-    if (random() % 3 != 0 ? growing : !growing) {
-      int* value = &values[random() % 4];
-      map.insert_or_assign(id, value);
-      model[id] = value;
-    } else {
-      EXPECT_EQ(map.erase(id), model.erase(id) == 1) << id;
+  for (int round = 0; round < 2; ++round) {
+    // Empty, with no storage at all: finds nothing, erases nothing.
+    expectSame(map, model, ids, -1);
+    EXPECT_FALSE(map.erase(ids[1]));
+    for (int step = 0; step < 20000; ++step) {
+      const tql::id_t& id = ids[random() % ids.size()];
+      // Grow to about 300 entries, then shrink and grow again.
+      const bool growing = (step / 4000) % 2 == 0;
+      if (random() % 3 != 0 ? growing : !growing) {
+        int* value = &values[random() % 4];
+        map.insert_or_assign(id, value);
+        model[id] = value;
+      } else {
+        EXPECT_EQ(map.erase(id), model.erase(id) == 1) << id;
+      }
+      if (step % 97 == 0) expectSame(map, model, ids, step);
     }
-    if (step % 97 == 0) expectSame(map, model, ids, step);
+    expectSame(map, model, ids, -1);
+    map.clear();
+    model.clear();
   }
-  expectSame(map, model, ids, -1);
-}
-
-TEST(IdMapTest, EmptyAndClearedMapsFindNothing) {
-  IdMap<int> map;
-  EXPECT_TRUE(map.empty());
-  EXPECT_EQ(map.get({1, 2}), nullptr);
-  EXPECT_FALSE(map.erase({1, 2}));
-  EXPECT_EQ(map.begin(), map.end());
-
-  map.insert_or_assign({1, 2}, &values[0]);
-  map.insert_or_assign({1, 2}, &values[1]);  // replaces
-  EXPECT_EQ(map.size(), 1u);
-  EXPECT_EQ(map.get({1, 2}), &values[1]);
-  EXPECT_TRUE(map.contains({1, 2}));
-  EXPECT_FALSE(map.contains({1, 2, 0}));  // a longer id is another id
-
-  map.clear();
-  EXPECT_TRUE(map.empty());
-  EXPECT_EQ(map.get({1, 2}), nullptr);
-  EXPECT_EQ(map.begin(), map.end());
-  map.insert_or_assign({1, 2}, &values[2]);
-  EXPECT_EQ(map.get({1, 2}), &values[2]);
 }
 
 }  // namespace

@@ -36,14 +36,20 @@ class PipeModeTest : public ::testing::Test {
   childqueue& queue_ = peer_.queue();
 };
 
-TEST_F(PipeModeTest, ReadEventsKeepTheirSenderAndSentEventsAllGoToTheParent) {
+TEST_F(PipeModeTest, ReadEventsKeepTheirSenderSentOnesGoToTheParentAndEndIsEveryPeers) {
   peer_.write(state(QUEUE_DBMS, 7, 3));
+  peer_.closeParentOutput();
   EventPtr got = queue_.receive();
   ASSERT_NE(got, nullptr);
   EXPECT_EQ(got->dest, QUEUE_DBMS);
   EXPECT_EQ(got->inresponse, 7u);
   EXPECT_EQ(stateOf(got), 3);
   EXPECT_FALSE(queue_.endOfStream(QUEUE_DBMS));
+  // The end of the input is the end of the stream from every peer at once.
+  EXPECT_EQ(queue_.receive(), nullptr);
+  for (queue_t q : {QUEUE_MAIN, QUEUE_DBMS, QUEUE_EXTRA}) EXPECT_TRUE(queue_.endOfStream(q));
+  EXPECT_FALSE(queue_.endOfStream(QUEUE_NONE));
+  EXPECT_EQ(queue_.receive(), nullptr);
 
   queue_.send(state(QUEUE_ALRT, 9, 1));
   queue_.send(devent_t<SUPPORTS_METRICS>(QUEUE_MAIN, 0, 0));
@@ -79,26 +85,8 @@ TEST_F(PipeModeTest, FrontIsWhatTheSelectorWaitsOn) {
   selector.remove(&queue_.front());
 }
 
-TEST_F(PipeModeTest, EndOfInputIsTheEndFromEveryPeer) {
-  peer_.write(state(QUEUE_DBMS, 0, 1));
-  peer_.closeParentOutput();
-  EXPECT_EQ(stateOf(queue_.receive()), 1);
-  EXPECT_FALSE(queue_.endOfStream(QUEUE_MAIN));
-  EXPECT_EQ(queue_.receive(), nullptr);
-  for (queue_t q : {QUEUE_MAIN, QUEUE_DBMS, QUEUE_EXTRA}) EXPECT_TRUE(queue_.endOfStream(q));
-  EXPECT_FALSE(queue_.endOfStream(QUEUE_NONE));
-  EXPECT_EQ(queue_.receive(), nullptr);
-}
-
-TEST_F(PipeModeTest, UidsWrapToOneNeverZero) {
-  queue_.setLastUidForTest(0xfffffffeu);
-  EXPECT_EQ(queue_.nextUid(), 0xffffffffu);
-  EXPECT_EQ(queue_.nextUid(), 1u);
-  EXPECT_EQ(queue_.nextUid(), 2u);
-}
-
 TEST_F(PipeModeTest, LogLinesGoToMainWithFreshUidsWhileTheQueueIsCurrent) {
-  queue_.setLastUidForTest(41);
+  queue_.setLastUidForTest(0xfffffffeu);
   {
     CurrentQueueScope current(queue_);
     meter::log("Alarm logic running", 0);
@@ -107,9 +95,12 @@ TEST_F(PipeModeTest, LogLinesGoToMainWithFreshUidsWhileTheQueueIsCurrent) {
   EventPtr holder;
   const auto& line = peer_.readAs<SYSTEM_LOG_REQUEST>(holder);
   EXPECT_EQ(line.dest, QUEUE_MAIN);
-  EXPECT_EQ(line.inresponse, 42u);
+  EXPECT_EQ(line.inresponse, 0xffffffffu);
   EXPECT_EQ(line.data.msg, "Alarm logic running");
   EXPECT_EQ(line.data.log_type, 0u);
+  // Uids wrap to one, never zero.
+  EXPECT_EQ(queue_.nextUid(), 1u);
+  EXPECT_EQ(queue_.nextUid(), 2u);
 
   ::testing::internal::CaptureStderr();
   meter::log("after the run", 0);
@@ -118,38 +109,37 @@ TEST_F(PipeModeTest, LogLinesGoToMainWithFreshUidsWhileTheQueueIsCurrent) {
 
 // --- Pipe mode: sent events are held, not written one by one ---
 
-TEST_F(PipeModeTest, SentEventsAreHeldUntilTheQueueWaitsForInput) {
-  queue_.send(state(QUEUE_DBMS, 0, 1));
-  queue_.send(state(QUEUE_ALRT, 0, 2));
-  EXPECT_FALSE(peer_.arrivesWithin(20)) << "each event was written on its own";
-
-  // The parent answers only once it has both events. receive() has no input
-  // to read, so it must write what it holds before it waits; a parent that
-  // gives up waiting answers anyway, so that a failure cannot hang the test.
-  std::vector<std::int32_t> seen;
-  std::thread parent([this, &seen] {
-    if (peer_.arrivesWithin(5000)) {
-      seen.push_back(stateOf(peer_.readWhenWritten()));
-      seen.push_back(stateOf(peer_.readWhenWritten()));
-    }
-    peer_.write(state(QUEUE_DBMS, 0, 3));
-  });
-  EventPtr got = queue_.receive();
-  parent.join();
-  EXPECT_EQ(stateOf(got), 3);
-  EXPECT_EQ(seen, (std::vector<std::int32_t>{1, 2}));
-}
-
-TEST_F(PipeModeTest, ASelectorAboutToWaitWritesWhatIsHeld) {
+TEST_F(PipeModeTest, HeldEventsGoOutInOrderWhenTheQueueIsAboutToWait) {
   io::Selector<int> selector;
   selector.add(&queue_.front(), 0);
   queue_.send(state(QUEUE_DBMS, 0, 1));
-  queue_.send(state(QUEUE_DBMS, 0, 2));
+  queue_.send(state(QUEUE_ALRT, 0, 2));
+  EXPECT_FALSE(peer_.arrivesWithin(20)) << "each event was written on its own";
+  // A selector about to wait on the front writes them.
   EXPECT_THROW((void)selector.select(true), io::ENotReady);
+  selector.remove(&queue_.front());
   ASSERT_TRUE(peer_.arrivesWithin(0));
   EXPECT_EQ(stateOf(peer_.readWhenWritten()), 1);
   EXPECT_EQ(stateOf(peer_.readWhenWritten()), 2);
-  selector.remove(&queue_.front());
+
+  queue_.send(state(QUEUE_DBMS, 0, 3));
+  queue_.flushOutput();
+  ASSERT_TRUE(peer_.arrivesWithin(0));
+  EXPECT_EQ(stateOf(peer_.readWhenWritten()), 3);
+  queue_.flushOutput();  // nothing held: returns at once
+
+  // The parent answers only once it has the event: receive() has no input to
+  // read, so it must write what it holds before it waits. A parent that gives
+  // up waiting answers anyway, so that a failure cannot hang the test.
+  queue_.send(state(QUEUE_DBMS, 0, 4));
+  std::int32_t seen = -1;
+  std::thread parent([this, &seen] {
+    if (peer_.arrivesWithin(5000)) seen = stateOf(peer_.readWhenWritten());
+    peer_.write(state(QUEUE_DBMS, 0, 5));
+  });
+  EXPECT_EQ(stateOf(queue_.receive()), 5);
+  parent.join();
+  EXPECT_EQ(seen, 4);
 }
 
 TEST_F(PipeModeTest, HeldEventsGoOutInOrderWhenTheBufferFillsOrTheQueueGoes) {
@@ -161,51 +151,32 @@ TEST_F(PipeModeTest, HeldEventsGoOutInOrderWhenTheBufferFillsOrTheQueueGoes) {
   // pipe, which the first buffer filled).
   for (int i = 0; i < kEvents; ++i) {
     if (i == 1000) peer_.destroyQueue();
-    if (!peer_.arrivesWithin(5000)) {
-      ADD_FAILURE() << "event " << i << " never came";
-      break;
-    }
-    const std::int32_t got = stateOf(peer_.readWhenWritten());
-    if (got != i) {
-      ADD_FAILURE() << "event " << i << " came as " << got;
-      break;
-    }
+    ASSERT_TRUE(peer_.arrivesWithin(5000)) << "event " << i << " never came";
+    ASSERT_EQ(stateOf(peer_.readWhenWritten()), i);
   }
-}
-
-TEST_F(PipeModeTest, FlushOutputWritesEverythingHeld) {
-  queue_.send(state(QUEUE_DBMS, 0, 4));
-  queue_.flushOutput();
-  ASSERT_TRUE(peer_.arrivesWithin(0));
-  EXPECT_EQ(stateOf(peer_.readWhenWritten()), 4);
-  queue_.flushOutput();  // nothing held: nothing to write, no wait
-  EXPECT_FALSE(peer_.arrivesWithin(0));
 }
 
 // --- Over a messenger ---
 
 // Siblings' input and output as in-memory pipes; "some sibling has input"
 // while any input that was not dropped has bytes or has ended.
-class FakeMessenger : public Messenger {
+class FakeMessenger : public Messenger, public io::Selectable {
  public:
-  class Input : public io::Selectable {
-   public:
-    explicit Input(FakeMessenger& m) : m_(m) {}
-    std::string name() const override { return "SomeSibling"; }
-    bool isReady() override { return m_.firstReady() != QUEUE_NONE; }
-
-   private:
-    FakeMessenger& m_;
-  };
-
   struct Sibling {
     io::MemoryStreamPair in;
     io::MemoryStreamPair out;
     bool dropped = false;
   };
 
-  io::Selectable& inputSelectable() override { return input_; }
-  queue_t readySibling() override { return firstReady(); }
+  std::string name() const override { return "SomeSibling"; }
+  bool isReady() override { return readySibling() != QUEUE_NONE; }
+  io::Selectable& inputSelectable() override { return *this; }
+  queue_t readySibling() override {
+    for (auto& [q, s] : siblings_) {
+      if (!s->dropped && s->in.in.isReady()) return q;
+    }
+    return QUEUE_NONE;
+  }
   io::IStream& inputStream(queue_t q) override { return sibling(q).in.in; }
   io::OStream& outputStream(queue_t q) override { return sibling(q).out.out; }
   void dropEndOfStream(queue_t q) override { sibling(q).dropped = true; }
@@ -222,51 +193,34 @@ class FakeMessenger : public Messenger {
     io.writeEvent(ev);
     io.flush();
   }
-  EventPtr sentTo(queue_t to) {
-    queues::ioprim io(&sibling(to).out.in, nullptr);
-    return io.readEvent();
-  }
-  queue_t firstReady() {
-    for (auto& [q, s] : siblings_) {
-      if (!s->dropped && s->in.in.isReady()) return q;
-    }
-    return QUEUE_NONE;
-  }
+  EventPtr sentTo(queue_t to) { return queues::ioprim(&sibling(to).out.in, nullptr).readEvent(); }
 
   int shutdowns = 0;
 
  private:
   std::map<queue_t, std::unique_ptr<Sibling>> siblings_;
-  Input input_{*this};
 };
 
-TEST(MessengerModeTest, EventsAreStampedWithTheirSenderAndRoutedByDest) {
-  FakeMessenger messenger;
-  childqueue queue(messenger);
-  messenger.deliver(QUEUE_DBMS, state(QUEUE_ALRM, 3, 2));
-  EventPtr got = queue.receive();
-  EXPECT_EQ(got->dest, QUEUE_DBMS);
-  EXPECT_EQ(stateOf(got), 2);
-
-  queue.send(state(QUEUE_ALRT, 0, 1));
-  EXPECT_EQ(stateOf(messenger.sentTo(QUEUE_ALRT)), 1);
-  queue.shutdown();
-  EXPECT_EQ(messenger.shutdowns, 1);
-}
-
-TEST(MessengerModeTest, OnePeersEndIsThatPeersAlone) {
+TEST(MessengerModeTest, EventsAreStampedWithTheirSenderAndOnePeersEndIsThatPeersAlone) {
   FakeMessenger messenger;
   childqueue queue(messenger);
   messenger.sibling(QUEUE_MAIN).in.out.close();
-  messenger.deliver(QUEUE_DBMS, state(QUEUE_ALRM, 0, 1));
+  messenger.deliver(QUEUE_DBMS, state(QUEUE_ALRM, 3, 2));
 
   // The ended peer comes first (lower number), then the other one's event.
   EXPECT_EQ(queue.receive(), nullptr);
   EXPECT_TRUE(queue.endOfStream(QUEUE_MAIN));
   EXPECT_FALSE(queue.endOfStream(QUEUE_DBMS));
   EXPECT_TRUE(messenger.sibling(QUEUE_MAIN).dropped);
-  EXPECT_EQ(stateOf(queue.receive()), 1);
+  EventPtr got = queue.receive();
+  EXPECT_EQ(got->dest, QUEUE_DBMS);
+  EXPECT_EQ(stateOf(got), 2);
   EXPECT_TRUE(queue.endOfStream(QUEUE_MAIN));
+
+  queue.send(state(QUEUE_ALRT, 0, 1));
+  EXPECT_EQ(stateOf(messenger.sentTo(QUEUE_ALRT)), 1);
+  queue.shutdown();
+  EXPECT_EQ(messenger.shutdowns, 1);
 }
 
 TEST(ChildQueueDeathTest, MisuseStopsTheProcess) {
