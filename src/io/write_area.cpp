@@ -16,8 +16,10 @@ WriteArea::WriteArea(PoolView pool, std::uint64_t mastart, std::uint64_t masize,
                      WriteAreaListener& listener)
     : pool_(pool), mastart_(mastart), masize_(masize), listener_(listener) {
   // The area comes from the parent: it must be a whole number of 8-byte
-  // units inside the pool, behind the magic and large enough for a header.
-  HX_CHECK(mastart_ >= 8 && mastart_ % 8 == 0 && masize_ % 8 == 0 && masize_ >= kBlockHeaderSize &&
+  // units inside the pool, behind the magic and large enough for a header
+  // and at least one unit of message. An area that is only a header would
+  // say its streams are ready while no message could ever be written.
+  HX_CHECK(mastart_ >= 8 && mastart_ % 8 == 0 && masize_ % 8 == 0 && masize_ > kBlockHeaderSize &&
                mastart_ <= pool_.mapsize() && masize_ <= pool_.mapsize() - mastart_,
            "block_header init error");
   pool_.initFree(mastart_, 0, areaEnd());

@@ -180,6 +180,8 @@ TEST_F(WriteAreaDeathTest, MisuseOfTheAreaEndsInAnAssertion) {
   EXPECT_DEATH((void)area->writeBegin(2, data), "Assertion failed: Creating empty block");
   Recorder other;
   EXPECT_DEATH(WriteArea(view(), 256, 200, other), "Assertion failed: block_header init error");
+  EXPECT_DEATH(WriteArea(view(), 64, kBlockHeaderSize, other),
+               "Assertion failed: block_header init error");
 }
 
 }  // namespace
