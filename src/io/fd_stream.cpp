@@ -57,9 +57,7 @@ void releaseDescriptor(int fd, FdOwnership ownership, int flags) noexcept {
 // ---- FdIStream ----
 
 FdIStream::FdIStream(int fd, std::string name, FdOwnership ownership, std::size_t buffer_size)
-    : capacity_(buffer_size),
-      buffer_(std::make_unique_for_overwrite<std::uint8_t[]>(buffer_size)),
-      name_(std::move(name)) {
+    : buffer_(buffer_size), name_(std::move(name)) {
   HX_CHECK(buffer_size > 0, "FdIStream needs a buffer");
   const NonblockingUse use = useNonblocking(fd, ownership, false);
   fd_ = use.fd;
@@ -72,60 +70,29 @@ FdIStream::~FdIStream() {
 }
 
 OsHandle FdIStream::handle() const {
-  const bool wants_bytes = !closed_ && begin_ == end_ && !eof_ && error_ == 0;
-  return {fd_, wants_bytes ? os::kReadable : short{0}};
+  return {fd_, !closed_ && buffer_.wantsBytes() ? os::kReadable : short{0}};
 }
 
-bool FdIStream::isReady() { return begin_ < end_ || eof_ || error_ != 0; }
+bool FdIStream::isReady() { return buffer_.isReady(); }
 
-void FdIStream::poll() {
-  if (!would_block_) fill();
-}
+void FdIStream::poll() { buffer_.poll(liveFd()); }
 
-bool FdIStream::ignoreSignal() {
-  would_block_ = false;
-  fill();
-  return !isReady();
-}
-
-void FdIStream::fill() {
-  if (closed_ || begin_ < end_ || eof_ || error_ != 0) return;
-  const os::IoResult r = os::readSome(fd_, buffer_.get(), capacity_);
-  would_block_ = r.wouldBlock;
-  if (r.wouldBlock) return;
-  if (r.error != 0) {
-    error_ = r.error;
-    return;
-  }
-  if (r.bytes == 0) {
-    eof_ = true;
-    return;
-  }
-  begin_ = 0;
-  end_ = r.bytes;
-}
+bool FdIStream::ignoreSignal() { return buffer_.ignoreSignal(liveFd()); }
 
 std::size_t FdIStream::readBegin(const std::uint8_t*& data) {
   HX_CHECK(!closed_, "Read on closed " + name());
-  fill();
-  data = buffer_.get() + begin_;
-  if (begin_ < end_) return end_ - begin_;
-  if (eof_) throw EEndOfStream(name());
-  if (error_ != 0) error::throwSystemError("Error in " + name(), error_);
-  return 0;
+  return buffer_.readBegin(fd_, name(), data);
 }
 
 void FdIStream::readCommit(std::size_t n) {
-  HX_CHECK(n <= end_ - begin_, overcommitText(name(), n, end_ - begin_));
-  begin_ += n;
-  // Consumed: the next read fills the whole buffer.
-  if (begin_ == end_) begin_ = end_ = 0;
+  HX_CHECK(n <= buffer_.unread(), overcommitText(name(), n, buffer_.unread()));
+  buffer_.consume(n);
 }
 
 void FdIStream::close() {
   HX_CHECK(!closed_, "Double close on " + name());
   release();
-  if (error_ != 0) error::throwSystemError("Error in " + name(), error_);
+  if (buffer_.error() != 0) error::throwSystemError("Error in " + name(), buffer_.error());
 }
 
 void FdIStream::release() noexcept {

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "io/read_buffer.h"
 #include "io/stream.h"
 
 namespace io {
@@ -51,19 +52,13 @@ class FdIStream : public IStream {
   void close() override;
 
  private:
-  void fill();
   void release() noexcept;
+  [[nodiscard]] int liveFd() const { return closed_ ? -1 : fd_; }
 
   int fd_;
   FdOwnership ownership_;
   int original_flags_;  // restored on release; -1: left as they were
-  std::size_t capacity_;
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::size_t begin_ = 0;  // next unread byte
-  std::size_t end_ = 0;    // end of the bytes read
-  bool eof_ = false;
-  bool would_block_ = false;  // the last read found nothing
-  int error_ = 0;
+  ReadBuffer buffer_;
   bool closed_ = false;
   std::string name_;
 };

@@ -21,72 +21,43 @@ std::string overcommitText(const char* stream, std::size_t n, std::size_t room) 
 
 // ---- PipeIStream ----
 
-PipeIStream::PipeIStream(std::string name) : name_(std::move(name)) {}
+PipeIStream::PipeIStream(std::string name) : buffer_(kBufferSize), name_(std::move(name)) {}
 
 PipeIStream::~PipeIStream() = default;
 
 void PipeIStream::setHandle(os::OwnedFd fd) {
   os::setNonblocking(fd.get(), true);
   fd_ = std::move(fd);
-  would_block_ = false;
+  buffer_.forgetWouldBlock();
 }
 
 OsHandle PipeIStream::handle() const {
-  const bool wants_bytes = !closed_ && begin_ == end_ && !eof_ && error_ == 0;
-  return {fd_.get(), wants_bytes ? os::kReadable : short{0}};
+  return {fd_.get(), !closed_ && buffer_.wantsBytes() ? os::kReadable : short{0}};
 }
 
-bool PipeIStream::isReady() { return error_ != 0 || eof_ || begin_ < end_; }
+bool PipeIStream::isReady() { return buffer_.isReady(); }
 
-void PipeIStream::poll() {
-  if (!would_block_) fill();
-}
+void PipeIStream::poll() { buffer_.poll(liveFd()); }
 
-bool PipeIStream::ignoreSignal() {
-  would_block_ = false;
-  fill();
-  return !isReady();
-}
-
-void PipeIStream::fill() {
-  if (closed_ || !fd_.valid() || begin_ < end_ || eof_ || error_ != 0) return;
-  const os::IoResult r = os::readSome(fd_.get(), buffer_.data(), buffer_.size());
-  would_block_ = r.wouldBlock;
-  if (r.wouldBlock) return;
-  if (r.error != 0) {
-    error_ = r.error;
-    return;
-  }
-  if (r.bytes == 0) {
-    eof_ = true;
-    return;
-  }
-  begin_ = 0;
-  end_ = r.bytes;
-}
+bool PipeIStream::ignoreSignal() { return buffer_.ignoreSignal(liveFd()); }
 
 std::size_t PipeIStream::readBegin(const std::uint8_t*& data) {
   HX_CHECK(!closed_, "Read on closed " + name());
-  fill();
-  data = buffer_.data() + begin_;
-  if (begin_ < end_) return end_ - begin_;
-  if (eof_) throw EEndOfStream(name());
-  if (error_ != 0) error::throwSystemError("Error in " + name(), error_);
-  return 0;
+  return buffer_.readBegin(liveFd(), name(), data);
 }
 
 void PipeIStream::readCommit(std::size_t n) {
-  HX_CHECK(n <= end_ - begin_, overcommitText("PipeIStream", n, end_ - begin_));
-  begin_ += n;
-  // Consumed: the next read fills the whole buffer.
-  if (begin_ == end_) begin_ = end_ = 0;
+  HX_CHECK(n <= buffer_.unread(), overcommitText("PipeIStream", n, buffer_.unread()));
+  buffer_.consume(n);
 }
 
 void PipeIStream::close() {
   HX_CHECK(!closed_, "Double close on PipeIStream");
   closed_ = true;
   fd_.reset();
-  if (begin_ == end_ && error_ != 0) error::throwSystemError("Error in " + name(), error_);
+  if (buffer_.unread() == 0 && buffer_.error() != 0) {
+    error::throwSystemError("Error in " + name(), buffer_.error());
+  }
 }
 
 // ---- PipeOStream ----

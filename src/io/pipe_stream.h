@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 
+#include "io/read_buffer.h"
 #include "io/stream.h"
 #include "os/owned_fd.h"
 
@@ -48,15 +49,10 @@ class PipeIStream : public IStream {
   void close() override;
 
  private:
-  void fill();
+  [[nodiscard]] int liveFd() const { return closed_ ? -1 : fd_.get(); }
 
   os::OwnedFd fd_;
-  std::array<std::uint8_t, kBufferSize> buffer_{};
-  std::size_t begin_ = 0;  // next unread byte
-  std::size_t end_ = 0;    // end of the bytes read
-  bool eof_ = false;
-  bool would_block_ = false;  // the last read found nothing
-  int error_ = 0;
+  ReadBuffer buffer_;
   bool closed_ = false;
   std::string name_;
 };
