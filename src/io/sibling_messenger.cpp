@@ -738,6 +738,14 @@ void SiblingMessenger::Impl::dispatch(const ControlMessage& msg) {
 
 void SiblingMessenger::Impl::onMessageAt(const ControlMessage& msg) {
   const int x = msg.sender();
+  // A sibling can die with announcements still in our pipe, and we can learn
+  // of its death (its process watch, our own write to it) before we read
+  // them. Its stream has already ended and its area is no longer ours to
+  // read (the parent may hand it to a new incarnation): drop them.
+  if (const Sibling* dead = find(x); dead != nullptr && dead->failed) {
+    trace(" discarding MessageAt from dead sibling " + str(x));
+    return;
+  }
   const auto bounds = write_areas.find(x);
   HX_CHECK(bounds != write_areas.end(),
            "MessageAt from sibling " + str(x) + " without a known write area");

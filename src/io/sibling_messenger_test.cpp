@@ -395,6 +395,30 @@ TEST(SiblingMessengerShutdownTest, AChildThatDiesIsReportedAndNoLongerAwaited) {
   EXPECT_TRUE(endsWithEos(one, 0));
 }
 
+TEST(SiblingMessengerShutdownTest, WhatADeadSiblingLeftInThePipeIsDropped) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  SiblingMessenger& two = f.startChild(2);
+  send(two, 1, "last words");
+  for (Selectable* u : two.underlying()) testkit::pollLikeASelector(*u);
+  f.dropChild(2);
+  // One learns of the death from its own write to two before it reads the
+  // announcement two left in its pipe: the writers are looked at first.
+  send(one, 2, "to the dead");
+  for (int round = 0; round < 5; ++round) {
+    const std::vector<Selectable*> under = one.underlying();
+    for (auto it = under.rbegin(); it != under.rend(); ++it) {
+      const auto& now = one.underlying();
+      if (std::find(now.begin(), now.end(), *it) == now.end()) continue;
+      testkit::pollLikeASelector(**it);
+      if ((*it)->isReady()) one.underlyingIsReady(*it);
+    }
+  }
+  EXPECT_TRUE(one.siblingFailed(2));
+  EXPECT_TRUE(f.traced(" discarding MessageAt from dead sibling 2"));
+  EXPECT_TRUE(endsWithEos(one, 2));
+}
+
 // --- fatal protocol violations --------------------------------------------------------
 
 TEST(SiblingMessengerDeathTest, ProtocolViolationsEndTheProcess) {
