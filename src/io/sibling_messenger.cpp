@@ -739,6 +739,13 @@ void SiblingMessenger::Impl::dispatch(const ControlMessage& msg) {
 void SiblingMessenger::Impl::onMessageAt(const ControlMessage& msg) {
   const int x = msg.sender();
   const auto bounds = write_areas.find(x);
+  // A sibling found dead through a broken pipe may have written to us just
+  // before: its stream has ended already, so its last messages go unread.
+  if (const Sibling* dead = find(x);
+      bounds == write_areas.end() && dead != nullptr && dead->failed) {
+    trace(" discarding MessageAt from dead sibling " + str(x));
+    return;
+  }
   HX_CHECK(bounds != write_areas.end(),
            "MessageAt from sibling " + str(x) + " without a known write area");
   const auto off = static_cast<std::uint64_t>(msg.value());

@@ -395,6 +395,28 @@ TEST(SiblingMessengerShutdownTest, AChildThatDiesIsReportedAndNoLongerAwaited) {
   EXPECT_TRUE(endsWithEos(one, 0));
 }
 
+TEST(SiblingMessengerShutdownTest, AMessageFromASiblingFoundDeadBeforeItWasReadIsDropped) {
+  Family f;
+  SiblingMessenger& one = f.startChild(1);
+  SiblingMessenger& two = f.startChild(2);
+  send(two, 1, "last words");
+  f.dropChild(2);
+  // One learns of the death from its own write, before it reads its pipe,
+  // where the dead sibling's last message still waits.
+  send(one, 2, "too late");
+  const std::vector<Selectable*> under = one.underlying();
+  for (auto u = under.rbegin(); u != under.rend(); ++u) {
+    const auto& now = one.underlying();
+    if (std::find(now.begin(), now.end(), *u) == now.end()) continue;
+    testkit::pollLikeASelector(**u);
+    if ((*u)->isReady()) one.underlyingIsReady(*u);
+  }
+  EXPECT_TRUE(one.siblingFailed(2));
+  f.pump();
+  EXPECT_TRUE(f.traced(" discarding MessageAt from dead sibling 2"));
+  EXPECT_TRUE(endsWithEos(one, 2));
+}
+
 // --- fatal protocol violations --------------------------------------------------------
 
 TEST(SiblingMessengerDeathTest, ProtocolViolationsEndTheProcess) {
