@@ -39,16 +39,16 @@ class RelayedAlarm {
   // that died is started again when the alarm asks for it.
   RelayedAlarm(const std::string& alarmProgram, const std::string& relayProgram,
                Options options = {}, int alarmErrors = -1);
-  // Starts `siblings` (by id), then the alarm. A sibling that died stays
-  // dead: the alarm is told so when it asks for it.
+  // Starts `siblings` (by id), then the alarm. A sibling that died is not
+  // started again.
   RelayedAlarm(const std::string& alarmProgram, const std::map<int, SiblingProgram>& siblings,
                Options options = {}, int alarmErrors = -1);
 
   [[nodiscard]] Family& family() { return family_; }
 
-  // `ev` to the alarm from the sibling its `dest` names: directly from this
-  // process for the main process, through the relay for the others. Throws
-  // io::EEndOfStream when that way is gone.
+  // `ev` from this process: to the alarm when its `dest` is the main
+  // process, else to the sibling `dest` names (a relay passes it on to the
+  // alarm as its own). Throws io::EEndOfStream when that way is gone.
   void send(queues::event& ev);
 
   // The next event the alarm sent, or null at the deadline or once the
