@@ -34,7 +34,7 @@ class RoleProcess : public Observer {
         return;
       default:
         problem(elapsed(), name() + " got " + queues::eventName(ev.type) + " from " +
-                               queues::queueName(ev.dest) + ", which nobody plays here");
+                               queues::queueName(ev.dest) + ", which is no sibling of this run");
     }
   }
 
