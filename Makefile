@@ -50,7 +50,7 @@ fuzz: setup
 # Runs the shipped scenario: the alarm process against simulated siblings.
 # Builds only the programs it runs, not the tests.
 demo: configure
-	@cmake --build $(BUILD) -j $(JOBS) --target halcyx-sim halcyx-alarm halcyx-relay
+	@cmake --build $(BUILD) -j $(JOBS) --target halcyx-sim halcyx-alarm
 	@$(BUILD)/bin/halcyx-sim tools/sim/scenarios/demo.json
 
 format:

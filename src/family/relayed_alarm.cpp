@@ -8,18 +8,37 @@
 
 namespace family {
 
+namespace {
+
+std::map<int, SiblingProgram> relays(const std::string& relayProgram) {
+  std::map<int, SiblingProgram> siblings;
+  for (const queues::queue_t role : {queues::QUEUE_DBMS, queues::QUEUE_ALRT}) {
+    siblings[role] = {relayProgram, {std::to_string(role), std::to_string(queues::QUEUE_ALRM)}};
+  }
+  return siblings;
+}
+
+}  // namespace
+
 RelayedAlarm::RelayedAlarm(const std::string& alarmProgram, const std::string& relayProgram,
                            Options options, int alarmErrors)
+    : RelayedAlarm(alarmProgram, relays(relayProgram), std::move(options), alarmErrors) {
+  // Should a relay die, the alarm's next request for it starts it again.
+  for (const auto& [id, relay] : relays(relayProgram))
+    family_.setProgram(id, relay.path, relay.args);
+}
+
+RelayedAlarm::RelayedAlarm(const std::string& alarmProgram,
+                           const std::map<int, SiblingProgram>& siblings, Options options,
+                           int alarmErrors)
     : family_(std::move(options)) {
-  // The relays run before the alarm, as the main process starts the
+  // The siblings run before the alarm, as the main process starts the
   // siblings the alarm depends on: a sibling that only comes up once the
   // alarm is shutting down is never introduced to it, and the alarm's
-  // messages to it would stay outstanding. Should one die, the alarm's next
-  // request for it starts it again.
-  for (const queues::queue_t role : {queues::QUEUE_DBMS, queues::QUEUE_ALRT}) {
-    const std::vector<std::string> args{std::to_string(role), "5"};
-    family_.setProgram(role, relayProgram, args);
-    family_.start(role, relayProgram, args);
+  // messages to it would stay outstanding.
+  for (const auto& [id, sibling] : siblings) {
+    family_.start(id, sibling.path, sibling.args);
+    siblings_.push_back(id);
   }
   family_.start(queues::QUEUE_ALRM, alarmProgram, {}, alarmErrors);
   selector_.add(&family_.queue().front(), 0);
@@ -50,12 +69,21 @@ queues::EventPtr RelayedAlarm::receive(htime::usec_time deadline) {
   return nullptr;
 }
 
-bool RelayedAlarm::alarmEnded() const { return family_.queue().endOfStream(queues::QUEUE_ALRM); }
+queues::EventPtr RelayedAlarm::receiveOnce(htime::usec_time deadline) {
+  if (alarmEnded()) return nullptr;
+  return next(deadline);
+}
 
-void RelayedAlarm::orderRelaysToExit() {
-  for (const queues::queue_t role : {queues::QUEUE_DBMS, queues::QUEUE_ALRT}) {
-    if (!family_.pid(role) || family_.poll(role)) continue;
-    queues::devent_t<queues::SYS_EXIT> exitOrder(role, 0, {0});
+bool RelayedAlarm::alarmEnded() const { return ended(queues::QUEUE_ALRM); }
+
+bool RelayedAlarm::ended(int id) const {
+  return family_.queue().endOfStream(static_cast<queues::queue_t>(id));
+}
+
+void RelayedAlarm::orderSiblingsToExit() {
+  for (const int id : siblings_) {
+    if (family_.poll(id)) continue;
+    queues::devent_t<queues::SYS_EXIT> exitOrder(static_cast<queues::queue_t>(id), 0, {0});
     try {
       family_.queue().send(exitOrder);
     } catch (const error::Exception&) {

@@ -89,7 +89,7 @@ class FamilyAlarm {
   // Tells the relays to exit; true when every one that was started ended
   // with exit code 0.
   bool endRelays() {
-    alarm_.orderRelaysToExit();
+    alarm_.orderSiblingsToExit();
     bool clean = true;
     for (const queues::queue_t role : {queues::QUEUE_DBMS, queues::QUEUE_ALRT}) {
       if (!family().pid(role)) continue;

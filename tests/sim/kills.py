@@ -2,7 +2,7 @@
 """Kills each sibling of a family run (dbms, alert, the alarm itself) at a
 random offset of a short scenario and checks that nothing hangs: the run
 finishes soon after the scenario's end and the kill shows in the timeline.
-A killed alarm is reported within a second. A killed dbms or alert process
+A killed process is reported within a second. A killed dbms or alert process
 ends the alarm only when it next writes to it; then its reason shows.
 
 usage: kills.py HALCYX_SIM ALARM SCENARIO
@@ -34,7 +34,10 @@ def main():
         where = f"kill {who} at {at:.2f} s (seed {seed})"
         final = [r for r in records if r["event"] == "final"]
         kills = [r for r in records if r["event"] == "action" and "killed" in r["text"]]
-        ended = [r for r in records if r["event"] == "problem" and "ended" in r["text"]]
+        ended = [r for r in records
+                 if r["event"] == "problem" and r["text"].startswith("the alarm process ended")]
+        gone = [r for r in records
+                if r["event"] == "problem" and r["text"].startswith(f"the {who} process ended")]
         if not final:
             print(f"{where}: no final table (exit code {code})\n{stderr}")
             failed = True
@@ -53,10 +56,17 @@ def main():
             elif ended[0]["t"] - kills[0]["t"] > 1.0:
                 print(f"{where}: the alarm's end was seen {ended[0]['t'] - kills[0]['t']:.2f} s late")
                 failed = True
-        elif ended and not any(r["event"] == "alarm_output" and "Caught: " in r["text"]
-                               for r in records):
-            print(f"{where}: the alarm ended without saying why")
-            failed = True
+        else:
+            if not gone:
+                print(f"{where}: the end of the {who} process is not reported")
+                failed = True
+            elif gone[0]["t"] - kills[0]["t"] > 1.0:
+                print(f"{where}: the {who} process's end was seen {gone[0]['t'] - kills[0]['t']:.2f} s late")
+                failed = True
+            if ended and not any(r["event"] == "alarm_output" and "Caught: " in r["text"]
+                                 for r in records):
+                print(f"{where}: the alarm ended without saying why")
+                failed = True
         if code not in (0, 1):
             print(f"{where}: exit code {code}")
             failed = True

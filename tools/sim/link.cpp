@@ -1,6 +1,7 @@
 #include "sim/link.h"
 
 #include <csignal>
+#include <map>
 #include <optional>
 #include <utility>
 
@@ -220,6 +221,11 @@ class PipeAlarmLink final : public AlarmLink {
     return true;
   }
 
+  // Every role but the alarm is played in this process.
+  bool rolesApart() const override { return false; }
+  void sendToRole(Sibling, const queues::event&) override {}
+  std::optional<std::string> roleEnded(Sibling) override { return std::nullopt; }
+
   void closeInput() override {
     closing_ = true;
     settleInput();
@@ -290,14 +296,20 @@ class PipeAlarmLink final : public AlarmLink {
   bool reaped_ = false;
 };
 
-// The alarm process in a process family whose main process is this one:
-// the roles stay here, and relays stand in for the DBMS and the alert
-// process, so that the alarm hears from real siblings.
+// The alarm process in a process family whose main process is this one,
+// with the DBMS and the alert process as role processes of their own
+// (halcyx-sim --role), started before the alarm.
 class FamilyAlarmLink final : public AlarmLink {
  public:
-  FamilyAlarmLink(const std::string& program, const std::string& relay)
+  FamilyAlarmLink(const std::string& program, const RoleCommand& roles)
       : program_(program), errorPipe_(os::makePipe()), errors_(errorPipe_.readEnd) {
-    alarm_ = std::make_unique<family::RelayedAlarm>(program, relay, family::Options{},
+    std::map<int, family::SiblingProgram> siblings;
+    for (const Sibling role : {Sibling::dbms, Sibling::alert}) {
+      std::vector<std::string> args = roles.args;
+      args.insert(args.begin(), {"--role", siblingName(role)});
+      siblings[idOf(role)] = {roles.program, std::move(args)};
+    }
+    alarm_ = std::make_unique<family::RelayedAlarm>(program, siblings, family::Options{},
                                                     errorPipe_.writeEnd);
     // The alarm holds its own copy of the write end: the output ends with it.
     os::closeFd(errorPipe_.writeEnd);
@@ -305,17 +317,11 @@ class FamilyAlarmLink final : public AlarmLink {
 
   std::string program() const override { return program_; }
 
-  void send(const queues::event& ev) override {
-    const queues::EventPtr copy = ev.clone();
-    try {
-      alarm_->send(*copy);
-    } catch (const error::Exception&) {
-      // The receiver is gone; what it would have said shows in the output.
-    }
-  }
+  void send(const queues::event& ev) override { sendTo(queues::QUEUE_MAIN, ev); }
 
+  // One wait at a time, so that the end of a role's stream is news at once.
   queues::EventPtr receive(htime::usec_time deadline) override {
-    queues::EventPtr ev = alarm_->receive(deadline);
+    queues::EventPtr ev = alarm_->receiveOnce(deadline);
     errors_.read();
     return ev;
   }
@@ -331,19 +337,26 @@ class FamilyAlarmLink final : public AlarmLink {
   bool takesExitOrder() const override { return true; }
   void closeInput() override {}
 
+  bool rolesApart() const override { return true; }
+  void sendToRole(Sibling role, const queues::event& ev) override { sendTo(idOf(role), ev); }
+
+  std::optional<std::string> roleEnded(Sibling role) override {
+    const int id = idOf(role);
+    if (!alarm_->ended(id)) return std::nullopt;
+    const std::optional<os::ChildStatus> status = alarm_->family().poll(id);
+    return status ? os::describeExit(*status) : "its stream ended";
+  }
+
   bool kill(Sibling sibling) override {
-    const queues::queue_t id = sibling == Sibling::dbms    ? queues::QUEUE_DBMS
-                               : sibling == Sibling::alert ? queues::QUEUE_ALRT
-                                                           : queues::QUEUE_ALRM;
-    alarm_->family().kill(id, SIGKILL);
+    alarm_->family().kill(idOf(sibling), SIGKILL);
     return true;
   }
 
   AlarmEnd finish(htime::usec_time deadline) override {
-    alarm_->orderRelaysToExit();
+    alarm_->orderSiblingsToExit();
     AlarmEnd end;
-    for (const queues::queue_t id : {queues::QUEUE_ALRM, queues::QUEUE_DBMS, queues::QUEUE_ALRT}) {
-      if (!alarm_->family().pid(id)) continue;
+    for (const Sibling who : {Sibling::alarm, Sibling::dbms, Sibling::alert}) {
+      const int id = idOf(who);
       std::optional<os::ChildStatus> status = alarm_->serveUntilEnded(id, deadline);
       const bool forced = !status;
       if (forced) {
@@ -352,11 +365,11 @@ class FamilyAlarmLink final : public AlarmLink {
       }
       std::string description = os::describeExit(*status);
       if (forced) description = "did not end in time; " + description;
-      if (id == queues::QUEUE_ALRM) {
+      if (who == Sibling::alarm) {
         end.clean = !forced && !status->signalled && status->exitCode == 0;
         end.description = description;
       } else if (forced || status->signalled || status->exitCode != 0) {
-        errors_.add("(the " + queues::queueName(id) + " relay: " + description + ")");
+        errors_.add("(the " + siblingName(who) + " process: " + description + ")");
       }
     }
     while (!errors_.ended() && !errors_.read()) {
@@ -367,6 +380,22 @@ class FamilyAlarmLink final : public AlarmLink {
   }
 
  private:
+  static int idOf(Sibling who) {
+    return who == Sibling::dbms    ? queues::QUEUE_DBMS
+           : who == Sibling::alert ? queues::QUEUE_ALRT
+                                   : queues::QUEUE_ALRM;
+  }
+
+  void sendTo(int id, const queues::event& ev) {
+    const queues::EventPtr copy = ev.clone();
+    copy->dest = static_cast<queues::queue_t>(id);
+    try {
+      alarm_->send(*copy);
+    } catch (const error::Exception&) {
+      // The receiver is gone; what it would have said shows in the output.
+    }
+  }
+
   std::string program_;
   os::PipeEnds errorPipe_;
   ErrorLines errors_;
@@ -379,8 +408,8 @@ AlarmLinkPtr startAlarmOverPipes(const std::string& program) {
   return std::make_unique<PipeAlarmLink>(program);
 }
 
-AlarmLinkPtr startAlarmInFamily(const std::string& program, const std::string& relay) {
-  return std::make_unique<FamilyAlarmLink>(program, relay);
+AlarmLinkPtr startAlarmInFamily(const std::string& program, const RoleCommand& roles) {
+  return std::make_unique<FamilyAlarmLink>(program, roles);
 }
 
 }  // namespace sim

@@ -2,10 +2,15 @@
 // The simulator's connection to the alarm process it drives: events go in
 // addressed as if each came from the sibling that plays its sender, events
 // come out addressed to the sibling that receives them. Everything the
-// simulator needs from the transport is this small interface, so that the
-// process can be reached over pipes now and over the sibling messenger
-// later without the simulator noticing.
+// simulator needs from the transport is this small interface.
+//
+// The DBMS and the alert process are played in this process, or, where the
+// transport says so (rolesApart), by role processes of their own: then
+// events come out addressed to the role that passes them on (its copies of
+// what the alarm sent it, and its records), and the main process's orders
+// go to a role with sendToRole.
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +61,15 @@ class AlarmLink {
   // Kills the process that plays `sibling` with SIGKILL; false when that
   // sibling is not a process of its own on this transport.
   virtual bool kill(Sibling sibling) = 0;
+
+  // Whether the DBMS and the alert process run as processes of their own.
+  virtual bool rolesApart() const = 0;
+  // Hands the role process `role` (dbms or alert) an event from the main
+  // process. Never throws: an event for a role that is gone is dropped.
+  virtual void sendToRole(Sibling role, const queues::event& ev) = 0;
+  // Once the role process's stream has ended: how the process ended (or
+  // that its stream did); nothing while it runs or when it is no process.
+  virtual std::optional<std::string> roleEnded(Sibling role) = 0;
 };
 
 using AlarmLinkPtr = std::unique_ptr<AlarmLink>;
@@ -65,10 +79,17 @@ using AlarmLinkPtr = std::unique_ptr<AlarmLink>;
 // cannot be started.
 AlarmLinkPtr startAlarmOverPipes(const std::string& program);
 
+// How to start a role process: `program` with "--role", the role's name
+// and then `args` (halcyx-sim --role dbms SCENARIO.json).
+struct RoleCommand {
+  std::string program;
+  std::vector<std::string> args;
+};
+
 // Makes this process the main process of a process family and starts
-// `program` (halcyx-alarm) in it, with `relay` (halcyx-relay) standing in
-// for the DBMS and the alert process, which stay played here. Throws
-// error::ESystemError when it cannot be started.
-AlarmLinkPtr startAlarmInFamily(const std::string& program, const std::string& relay);
+// `program` (halcyx-alarm) in it as sibling 5, after the DBMS (2) and the
+// alert process (6) as role processes started by `roles`. Throws
+// error::ESystemError when they cannot be started.
+AlarmLinkPtr startAlarmInFamily(const std::string& program, const RoleCommand& roles);
 
 }  // namespace sim

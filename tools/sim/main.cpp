@@ -19,6 +19,7 @@
 #include "sim/html_report.h"
 #include "sim/link.h"
 #include "sim/report.h"
+#include "sim/role_process.h"
 #include "sim/scenario.h"
 #include "sim/simulator.h"
 
@@ -54,9 +55,11 @@ options:
                    lines)
   --transport T    how the alarm process is reached: "family" (default)
                    runs halcyx-alarm as sibling 5 of a process family whose
-                   main process is this program, with halcyx-relay
-                   processes as the DBMS and the alert process; "pipe" runs
-                   halcyx-alarm-pipe over its standard input and output
+                   main process is this program, with the DBMS (2) and the
+                   alert process (6) as processes of their own (this
+                   program again, as "halcyx-sim --role dbms|alert
+                   [SCENARIO.json]"); "pipe" runs halcyx-alarm-pipe over
+                   its standard input and output and plays every role here
   --alarm PROGRAM  the alarm process to run (default: halcyx-alarm or
                    halcyx-alarm-pipe, by transport, next to this program)
   --kill WHO@SECONDS
@@ -142,6 +145,25 @@ WARN, ALERT, and for downtime or a failed dependency "GOOD (downtime)",
 "UNKNOWN (downtime)", "WARN (downtime)", "ALERT (downtime)", "GOOD
 (explained)", "UNKNOWN (explained)", "WARN (explained)", "ALERT (explained)".
 )HELP";
+
+// halcyx-sim --role dbms|alert [SCENARIO.json]: a role process of the
+// family that another halcyx-sim is the main process of.
+int roleProcess(const std::vector<std::string>& args) {
+  try {
+    const std::optional<sim::Sibling> role =
+        args.size() >= 2 ? sim::siblingNamed(args[1]) : std::nullopt;
+    if (!role || *role == sim::Sibling::alarm || args.size() > 3) {
+      throw error::EFatal("usage: halcyx-sim --role dbms|alert [SCENARIO.json]");
+    }
+    const sim::Scenario scenario =
+        args.size() == 3 ? sim::parseScenario(os::readWholeFile(args[2]), args[2])
+                         : sim::parseScenario(sim::kDemoScenario, sim::kDemoScenarioName);
+    return sim::runRoleProcess(*role, scenario);
+  } catch (const error::Exception& e) {
+    std::cerr << "Caught: " << e.text() << '\n';
+    return 1;
+  }
+}
 
 int usageError(const std::string& problem) {
   std::cerr << "halcyx-sim: " << problem << "\nTry 'halcyx-sim --help'.\n";
@@ -246,8 +268,10 @@ std::optional<int> parse(const std::vector<std::string>& args, CommandLine& cl) 
 }  // namespace
 
 int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0] == "--role") return roleProcess(args);
   CommandLine cl;
-  if (auto stop = parse(std::vector<std::string>(argv + 1, argv + argc), cl)) return *stop;
+  if (auto stop = parse(args, cl)) return *stop;
 
   sim::Scenario scenario;
   try {
@@ -277,15 +301,14 @@ int main(int argc, char** argv) {
 
   const std::string program =
       !cl.alarm.empty() ? cl.alarm : besideMe(cl.overPipes ? "halcyx-alarm-pipe" : "halcyx-alarm");
-  const std::string relay = besideMe("halcyx-relay");
-  for (const std::string& needed : {program, relay}) {
-    if (needed == relay && cl.overPipes) continue;
-    if (!os::isExecutableFile(needed)) {
-      std::cerr << "halcyx-sim: cannot run " << needed
-                << " (build it first, or name the alarm process with --alarm)\n";
-      return kExitAlarmFailed;
-    }
+  if (!os::isExecutableFile(program)) {
+    std::cerr << "halcyx-sim: cannot run " << program
+              << " (build it first, or name the alarm process with --alarm)\n";
+    return kExitAlarmFailed;
   }
+  // The roles are this program again, on the same scenario.
+  sim::RoleCommand roles{os::executablePath(), {}};
+  if (!cl.scenario.empty()) roles.args.push_back(cl.scenario);
   // The page's file is opened before the run, so that a name that cannot be
   // written is refused before a minute of simulation, not after it.
   std::ofstream htmlFile;
@@ -309,7 +332,7 @@ int main(int argc, char** argv) {
       report = both.get();
     }
     sim::AlarmLinkPtr link =
-        cl.overPipes ? sim::startAlarmOverPipes(program) : sim::startAlarmInFamily(program, relay);
+        cl.overPipes ? sim::startAlarmOverPipes(program) : sim::startAlarmInFamily(program, roles);
     sim::SimOptions options;
     options.logMask = cl.logMask;
     sim::Simulator simulator(scenario, *link, *report, options);

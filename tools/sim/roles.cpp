@@ -78,12 +78,6 @@ std::string DbmsRole::userName(const tql::id_t& id) const {
   return "user " + id.toString();
 }
 
-std::optional<Incident> DbmsRole::takeLastIncident() {
-  std::optional<Incident> incident;
-  incident.swap(last_incident_);
-  return incident;
-}
-
 void DbmsRole::handle(const queues::event& ev, Outbox& out, Observer& observer, double t) {
   switch (ev.type) {
     case queues::TQL_SELECT:
@@ -103,7 +97,6 @@ void DbmsRole::handle(const queues::event& ev, Outbox& out, Observer& observer, 
     case queues::PUT_INCIDENTLOG: {
       const auto& i = as<queues::PUT_INCIDENTLOG>(ev).data;
       incidents_.push_back({i.time, i.host_id, i.text, i.level});
-      last_incident_ = incidents_.back();
       return;
     }
     case queues::LATE_CHECKIN:

@@ -81,9 +81,6 @@ class DbmsRole {
 
   const std::map<tql::id_t, StoredStatus>& statuses() const { return statuses_; }
   const std::vector<Incident>& incidents() const { return incidents_; }
-  // The incident written last, if no status change has claimed it yet: the
-  // alarm process writes an incident just before the change it belongs to.
-  std::optional<Incident> takeLastIncident();
   std::size_t subscriptionCount() const { return subscriptions_.size(); }
   std::size_t forgetsAnswered() const { return forgets_; }
 
@@ -116,7 +113,6 @@ class DbmsRole {
   std::vector<Subscription> subscriptions_;
   std::map<tql::id_t, StoredStatus> statuses_;
   std::vector<Incident> incidents_;
-  std::optional<Incident> last_incident_;
   std::vector<std::string> users_;
   std::uint64_t seq_ = 0;
   std::size_t forgets_ = 0;

@@ -2,11 +2,25 @@
 
 #include <algorithm>
 
+#include "error/exception.h"
 #include "queues/devent.h"
+#include "sim/role_record.h"
 
 namespace sim {
 
 namespace {
+
+class QuietObserver final : public Observer {
+ public:
+  void started(const Scenario&, const std::string&, std::int32_t) override {}
+  void note(double, const std::string&) override {}
+  void action(double, const std::string&) override {}
+  void log(double, std::uint32_t, const std::string&) override {}
+  void statusChange(const StatusChange&) override {}
+  void problem(double, const std::string&) override {}
+  void alarmOutput(double, const std::string&) override {}
+  void finished(const FinalReport&) override {}
+};
 
 // The node an object is or lies below; for an object outside every node,
 // its parent (the domain of a domain export).
@@ -24,7 +38,9 @@ Simulator::Simulator(const Scenario& scenario, AlarmLink& link, Observer& observ
     : scenario_(scenario),
       link_(link),
       observer_(observer),
+      quiet_(std::make_unique<QuietObserver>()),
       options_(options),
+      apart_(link.rolesApart()),
       main_(options.logMask.value_or(scenario.logMask)),
       dbms_(scenario) {}
 
@@ -44,7 +60,10 @@ Outcome Simulator::run() {
   Outcome outcome;
   const AlarmEnd end =
       link_.finish(htime::now() + htime::usec_time::fromDouble(options_.exitTimeout));
+  // The roles were told to end by now: only the last output is news.
   reportOutput();
+  // What the DBMS never got comes without its incident.
+  showChanges(pairing_.flush());
   outcome.alarmClean = alive && end.clean;
   observer_.finished(finalReport(end, outcome.unmet));
   return outcome;
@@ -55,11 +74,12 @@ bool Simulator::waitForSubscription() {
       htime::now() + htime::usec_time::fromDouble(options_.subscribeTimeout);
   while (!dbms_.started()) {
     queues::EventPtr ev = link_.receive(deadline);
-    reportOutput();
+    takeNews();
     if (ev) {
       dispatch(*ev);
       continue;
     }
+    if (!link_.ended() && htime::now() < deadline) continue;
     if (link_.ended()) {
       observer_.problem(elapsed(), "the alarm process ended before it subscribed to the dbms");
     } else {
@@ -79,7 +99,7 @@ bool Simulator::playTimeline() {
     const double due =
         next < timeline.size() ? std::min(timeline[next].at, scenario_.endsAt) : scenario_.endsAt;
     queues::EventPtr ev = link_.receive(at(due));
-    reportOutput();
+    takeNews();
     if (ev) {
       dispatch(*ev);
       continue;
@@ -108,7 +128,7 @@ void Simulator::shutDown() {
         htime::now() + htime::usec_time::fromDouble(options_.drainTimeout);
     while (dbms_.forgetsAnswered() == forgets && !link_.ended() && htime::now() < deadline) {
       if (queues::EventPtr ev = link_.receive(deadline)) dispatch(*ev);
-      reportOutput();
+      takeNews();
     }
   }
   link_.closeInput();
@@ -116,7 +136,7 @@ void Simulator::shutDown() {
       htime::now() + htime::usec_time::fromDouble(options_.drainTimeout);
   while (!link_.ended() && htime::now() < deadline) {
     if (queues::EventPtr ev = link_.receive(deadline)) dispatch(*ev);
-    reportOutput();
+    takeNews();
   }
   if (!link_.ended()) observer_.problem(elapsed(), "the alarm process did not end its output");
 }
@@ -129,19 +149,16 @@ void Simulator::dispatch(const queues::event& ev) {
       main_.handle(ev, out, observer_, t);
       break;
     case queues::QUEUE_DBMS:
-      if (ev.type == queues::TQL_SELECT && !dbms_.started()) {
-        start_ = htime::now();
-        dbms_.start(start_->sec);
+      if (apart_ && isRecord(ev)) {
+        record(ev, Sibling::dbms);
+      } else {
+        toDbms(ev);
       }
-      if (!dbms_.started()) {
-        observer_.problem(
-            t, "dbms got " + queues::eventName(ev.type) + " before the alarm process subscribed");
-        break;
-      }
-      dbms_.handle(ev, out, observer_, t);
       break;
     case queues::QUEUE_ALRT:
-      if (ev.type == queues::OBJECT_STATUS_CHANGE) {
+      if (apart_ && isRecord(ev)) {
+        record(ev, Sibling::alert);
+      } else if (ev.type == queues::OBJECT_STATUS_CHANGE) {
         statusChange(ev);
       } else {
         observer_.problem(t, "alrt got " + queues::eventName(ev.type) +
@@ -153,6 +170,30 @@ void Simulator::dispatch(const queues::event& ev) {
                                queues::queueName(ev.dest) + ", which nobody plays here");
   }
   send(out);
+  showChanges(pairing_.ready());
+}
+
+void Simulator::toDbms(const queues::event& ev) {
+  const double t = elapsed();
+  // Played here, the DBMS starts the clock at the first select; apart, its
+  // start record came before the select.
+  if (!apart_ && ev.type == queues::TQL_SELECT && !dbms_.started()) {
+    start_ = htime::now();
+    dbms_.start(start_->sec);
+  }
+  if (!dbms_.started()) {
+    observer_.problem(
+        t, "dbms got " + queues::eventName(ev.type) + " before the alarm process subscribed");
+    return;
+  }
+  if (const auto* i = dynamic_cast<const queues::devent_t<queues::PUT_INCIDENTLOG>*>(&ev)) {
+    pairing_.incident({i->data.time, i->data.host_id, i->data.text, i->data.level});
+  } else if (const auto* s = dynamic_cast<const queues::devent_t<queues::SET_STATUS>*>(&ev)) {
+    pairing_.stored(s->data.id);
+  }
+  Outbox out;
+  dbms_.handle(ev, out, apart_ ? *quiet_ : observer_, t);
+  if (!apart_) send(out);
 }
 
 void Simulator::statusChange(const queues::event& ev) {
@@ -168,17 +209,63 @@ void Simulator::statusChange(const queues::event& ev) {
   const SimObject* object = dbms_.started() ? dbms_.tree().find(data.object) : nullptr;
   c.path = object != nullptr ? dbms_.tree().displayPath(*object) : data.object.toString();
   c.node = object != nullptr ? nodePath(dbms_.tree(), *object) : c.path;
-  // The incident line written just before belongs to this change when it
-  // names the same node.
-  if (std::optional<Incident> incident = dbms_.takeLastIncident();
-      incident && incident->host == data.node) {
-    c.incident = incident->text;
-  }
   if (!data.user.empty()) {
     c.user = dbms_.userName(data.user);
     if (const auto it = verbs_.find(data.object); it != verbs_.end()) c.verb = it->second;
   }
-  observer_.statusChange(c);
+  // Shown once the DBMS has stored the status, with the incident written
+  // just before it.
+  pairing_.change(c, data.node);
+}
+
+void Simulator::showChanges(std::vector<StatusChange> changes) {
+  for (const StatusChange& c : changes) observer_.statusChange(c);
+}
+
+void Simulator::record(const queues::event& ev, Sibling from) {
+  const std::string who = "the " + siblingName(from) + " process";
+  RoleRecord r;
+  try {
+    r = readRecord(ev);
+  } catch (const error::Exception& e) {
+    observer_.problem(elapsed(), who + " sent " + e.text());
+    return;
+  }
+  switch (r.kind) {
+    case RoleRecord::Kind::action:
+      observer_.action(r.t, r.text);
+      return;
+    case RoleRecord::Kind::problem:
+      observer_.problem(r.t, r.text);
+      return;
+    case RoleRecord::Kind::start:
+      if (from == Sibling::dbms && !dbms_.started()) {
+        start_ = r.start;
+        dbms_.start(start_->sec);
+        return;
+      }
+      break;
+    case RoleRecord::Kind::perform:
+      break;
+  }
+  observer_.problem(elapsed(), who + " sent a record it has no business sending: " + recordText(r));
+}
+
+void Simulator::reportOutput() {
+  for (const std::string& line : link_.takeOutputLines()) observer_.alarmOutput(elapsed(), line);
+}
+
+void Simulator::takeNews() {
+  reportOutput();
+  for (const Sibling role : {Sibling::dbms, Sibling::alert}) {
+    if (rolesGone_.contains(role)) continue;
+    const std::optional<std::string> how = link_.roleEnded(role);
+    if (!how) continue;
+    rolesGone_.insert(role);
+    observer_.problem(elapsed(), "the " + siblingName(role) + " process ended (" + *how + ")");
+    // The DBMS will not store the statuses these changes wait for.
+    if (role == Sibling::dbms) showChanges(pairing_.flush());
+  }
 }
 
 void Simulator::perform(const Action& action) {
@@ -209,17 +296,24 @@ void Simulator::perform(const Action& action) {
     default:
       break;
   }
-  dbms_.perform(action, out, observer_, t);
-  send(out);
+  if (!apart_) {
+    dbms_.perform(action, out, observer_, t);
+    send(out);
+    return;
+  }
+  if (rolesGone_.contains(Sibling::dbms)) {
+    observer_.problem(t, "skipped the action at " + action.pointer + ": the dbms process is gone");
+    return;
+  }
+  dbms_.perform(action, out, *quiet_, t);
+  link_.sendToRole(
+      Sibling::dbms,
+      *recordEvent({RoleRecord::Kind::perform, 0, {}, {}, action.pointer}, queues::QUEUE_DBMS));
 }
 
 void Simulator::send(Outbox& out) {
   for (const queues::EventPtr& ev : out) link_.send(*ev);
   out.clear();
-}
-
-void Simulator::reportOutput() {
-  for (const std::string& line : link_.takeOutputLines()) observer_.alarmOutput(elapsed(), line);
 }
 
 FinalReport Simulator::finalReport(const AlarmEnd& end, std::vector<std::string>& unmet) const {

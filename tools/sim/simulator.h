@@ -8,13 +8,24 @@
 // main process orders the exit where the transport can carry that order,
 // then closes the alarm's input, collects what is still coming and waits for
 // the process to end.
+//
+// When the DBMS and the alert process run apart (AlarmLink::rolesApart),
+// this process keeps the one clock and the timeline: it orders the DBMS to
+// carry out each action and passes on the role processes' records. Its own
+// DbmsRole is then an account of what the DBMS holds, kept by doing the same
+// actions and taking the copies of the alarm's events the DBMS passes on,
+// with what it would send and say dropped: it names the objects of status
+// changes and gives the final table, also after the DBMS process died.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "sim/link.h"
+#include "sim/pairing.h"
 #include "sim/report.h"
 #include "sim/roles.h"
 #include "sim/scenario.h"
@@ -47,10 +58,17 @@ class Simulator {
   bool playTimeline();
   void shutDown();
   void dispatch(const queues::event& ev);
+  void toDbms(const queues::event& ev);
   void statusChange(const queues::event& ev);
+  // A role process's record.
+  void record(const queues::event& ev, Sibling from);
   void perform(const Action& action);
   void send(Outbox& out);
+  // What came besides events: the alarm's error output, the end of a role
+  // process.
+  void takeNews();
   void reportOutput();
+  void showChanges(std::vector<StatusChange> changes);
   double elapsed() const;
   htime::usec_time at(double seconds) const;
   FinalReport finalReport(const AlarmEnd& end, std::vector<std::string>& unmet) const;
@@ -58,9 +76,15 @@ class Simulator {
   const Scenario& scenario_;
   AlarmLink& link_;
   Observer& observer_;
+  // Where what the account of the DBMS would say goes when the roles run
+  // apart: nowhere, the DBMS process says it.
+  std::unique_ptr<Observer> quiet_;
   SimOptions options_;
+  bool apart_;
   MainRole main_;
   DbmsRole dbms_;
+  ChangePairing pairing_;
+  std::set<Sibling> rolesGone_;
   std::optional<htime::usec_time> start_;
   // Who last acted on an object, so that a status change caused by a user
   // says whether it was an acknowledgement or a reset.

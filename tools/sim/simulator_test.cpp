@@ -10,6 +10,7 @@
 #include "halarm/subscription.h"
 #include "htime/fake_clock.h"
 #include "queues/devent.h"
+#include "sim/role_record.h"
 #include "sim/sim_testing.h"
 
 namespace sim {
@@ -58,6 +59,25 @@ class FakeAlarm : public AlarmLink {
   std::vector<std::string> takeOutputLines() override { return std::exchange(output, {}); }
   bool takesExitOrder() const override { return exit_order; }
   bool kill(Sibling) override { return false; }
+  bool rolesApart() const override { return apart; }
+  void sendToRole(Sibling role, const queues::event& ev) override {
+    EXPECT_EQ(role, Sibling::dbms);
+    orders.push_back(readRecord(ev));
+    if (onOrder) onOrder(orders.back(), *this);
+  }
+  std::optional<std::string> roleEnded(Sibling role) override {
+    return role == Sibling::dbms ? dbmsEnd : std::nullopt;
+  }
+
+  // The DBMS as a process of its own: it reports the start, then passes on
+  // the alarm's select.
+  void startApart() {
+    apart = true;
+    auto select = std::move(outgoing_.back());
+    outgoing_.pop_back();
+    queue(recordEvent({RoleRecord::Kind::start, 0, {}, clock_.now(), {}}, queues::QUEUE_DBMS));
+    queue(std::move(select));
+  }
   void closeInput() override { input_closed = true; }
   AlarmEnd finish(htime::usec_time) override {
     return {!dies, "exit code " + std::to_string(dies)};
@@ -78,6 +98,10 @@ class FakeAlarm : public AlarmLink {
   std::vector<queues::EventPtr> sent;
   std::vector<htime::usec_time> sentAt;
   std::function<void(const queues::event&, FakeAlarm&)> reaction;
+  std::vector<RoleRecord> orders;
+  std::function<void(const RoleRecord&, FakeAlarm&)> onOrder;
+  std::optional<std::string> dbmsEnd;
+  bool apart = false;
   std::vector<std::string> output;
   bool exit_order = false;
   bool input_closed = false;
@@ -198,6 +222,94 @@ TEST_F(SimulatorTest, ExitOrderWaitsForTheSubscriptionToBeForgotten) {
   EXPECT_EQ(types.back(), queues::RETURN_TQL_FORGET);
   EXPECT_EQ(alarm_.sent.back()->inresponse, 77u);
   EXPECT_TRUE(alarm_.input_closed);
+}
+
+// The roles as processes of their own: the main process orders each DBMS
+// action by its place, shows the roles' records, and pairs each change the
+// alert process passes on with the status and incident the DBMS passes on,
+// whichever comes first.
+class ApartTest : public SimulatorTest {
+ protected:
+  ApartTest() {
+    alarm_.reaction = {};
+    alarm_.startApart();
+    alarm_.onOrder = [this](const RoleRecord& order, FakeAlarm& alarm) {
+      const tql::id_t http{1, 3};
+      auto action = make(RoleRecord::Kind::action, "did " + order.action);
+      if (order.action == "/timeline/0") {
+        // The alert process is quicker than the DBMS here.
+        alarm.queue(recordEvent(action, queues::QUEUE_DBMS));
+        alarm.queue(change(http, 1, 13, {}, ""));
+        alarm.queue(incident(http));
+        alarm.queue(stored(http, 13));
+      } else if (order.action == "/timeline/1") {
+        alarm.queue(recordEvent(action, queues::QUEUE_DBMS));
+        alarm.queue(stored(http, 1));
+        if (!alarm.dbmsEnd) alarm.queue(change(http, 13, 1, {2, 1}, "ok"));
+      }
+    };
+  }
+
+  RoleRecord make(RoleRecord::Kind kind, std::string text) const {
+    return {kind, (clock_.now() - htime::usec_time(5000)).toDouble(), std::move(text), {}, {}};
+  }
+  static queues::EventPtr change(const tql::id_t& id, std::uint32_t from, std::uint32_t to,
+                                 tql::id_t user, std::string comment) {
+    return std::make_unique<queues::devent_t<queues::OBJECT_STATUS_CHANGE>>(
+        queues::QUEUE_ALRT, 0, alert::Object_Status_Change_Data{id, id, from, to, user, comment});
+  }
+  static queues::EventPtr incident(const tql::id_t& id) {
+    return std::make_unique<queues::devent_t<queues::PUT_INCIDENTLOG>>(
+        queues::QUEUE_DBMS, 0, dbms::Put_IncidentLog_Data{0, id, "incident", 1});
+  }
+  static queues::EventPtr stored(const tql::id_t& id, std::uint32_t status) {
+    return std::make_unique<queues::devent_t<queues::SET_STATUS>>(
+        queues::QUEUE_DBMS, 0, alarms::Set_Status_Data{id, status, 0, 0});
+  }
+};
+
+TEST_F(ApartTest, TheDbmsActsOnOrdersAndTheChangesAreShownWithWhatItStored) {
+  alarm_.queue(
+      recordEvent(make(RoleRecord::Kind::problem, "dbms saw something"), queues::QUEUE_DBMS));
+  alarm_.queue(std::make_unique<queues::devent_t<queues::SYSTEM_LOG_REQUEST>>(
+      queues::QUEUE_ALRT, 0, control::Log_Request_Data{"{}", 0}));
+  const Outcome outcome = run();
+  EXPECT_TRUE(outcome.alarmClean);
+  EXPECT_TRUE(outcome.unmet.empty());
+  // The main process sends the alarm only its own events.
+  EXPECT_EQ(sentTypes(), std::vector<queues::event_t>{queues::SERVER_CONFIGURATION});
+  std::vector<std::string> orders;
+  for (const RoleRecord& order : alarm_.orders) orders.push_back(order.action);
+  EXPECT_EQ(orders, (std::vector<std::string>{"/timeline/0", "/timeline/1"}));
+  EXPECT_TRUE(observer_.has("action did /timeline/0"));
+  EXPECT_TRUE(observer_.has("problem dbms saw something"));
+  EXPECT_TRUE(
+      observer_.has("problem the alert process sent not a role record (no \"record\"): {}"));
+  ASSERT_EQ(observer_.changes.size(), 2u);
+  const StatusChange& alert = observer_.changes[0];
+  EXPECT_EQ(std::tie(alert.t, alert.path, alert.newStatus, alert.incident),
+            std::make_tuple(2.0, "web01 / S / HTTP", 13u, "incident"));
+  const StatusChange& ack = observer_.changes[1];
+  EXPECT_EQ(std::tie(ack.user, ack.verb, ack.incident),
+            std::make_tuple("alice", "acknowledged", ""));
+  // The final table is the statuses the DBMS stored.
+  ASSERT_TRUE(observer_.final.has_value());
+  ASSERT_EQ(observer_.final->objects.size(), 2u);
+  EXPECT_EQ(observer_.final->objects[1].status, 1u);
+}
+
+TEST_F(ApartTest, ADbmsThatEndedIsReportedAndItsChangesStillShow) {
+  alarm_.onOrder = [](const RoleRecord&, FakeAlarm& alarm) {
+    // The alarm reported the change, but the DBMS died before its part.
+    alarm.queue(change({1, 3}, 1, 13, {}, ""));
+    alarm.dbmsEnd = "killed by signal 9 (Killed)";
+  };
+  run();
+  EXPECT_TRUE(observer_.has("problem the dbms process ended (killed by signal 9 (Killed))"));
+  ASSERT_EQ(observer_.changes.size(), 1u);
+  EXPECT_EQ(observer_.changes[0].t, 2.0);
+  EXPECT_TRUE(observer_.has("problem skipped the action at /timeline/1: the dbms process is gone"));
+  EXPECT_EQ(alarm_.orders.size(), 1u);
 }
 
 }  // namespace
