@@ -109,22 +109,15 @@ TEST_F(SelectorTest, EqualDeadlinesGoInRegistrationOrder) {
   EXPECT_EQ(timeouts_, (std::vector<int>{0, 0, 0}));
 }
 
-TEST_F(SelectorTest, NothingToWaitForWaitsForEver) {
+TEST_F(SelectorTest, NothingDueWaitsForEverOrThrowsWhenNonblocking) {
   MemoryStreamPair s;
-  Timer idle;  // deadline never
-  selector_.add(&s.in, 1);
-  selector_.add(&idle, 2);
-  EXPECT_THROW((void)selector_.select(), BlocksForever);
-  EXPECT_EQ(timeouts_, (std::vector<int>{os::kInfiniteTimeout}));
-}
-
-TEST_F(SelectorTest, NonblockingThrowsOrReturnsWhatIsDue) {
-  MemoryStreamPair s;
-  Timer timer(usec_time(1000, 500));
+  Timer timer;  // deadline never
   selector_.add(&s.in, 1);
   selector_.add(&timer, 2);
+  EXPECT_THROW((void)selector_.select(), BlocksForever);
+  timer.setDeadline(usec_time(1000, 500));  // not due yet: no waiting for it
   HX_EXPECT_THROW_TEXT(selector_.select(true), ENotReady, "Selectable <unknown> not ready");
-  EXPECT_EQ(timeouts_, (std::vector<int>{0}));
+  EXPECT_EQ(timeouts_, (std::vector<int>{os::kInfiniteTimeout, 0}));
   now_ = usec_time(1000, 500);
   EXPECT_EQ(selector_.select(true).second, 2);
   timer.setDeadline(htime::never);
@@ -234,12 +227,25 @@ class StackedSelectorTest : public SelectorTest {
 TEST_F(StackedSelectorTest, UnderlyingJoinWithTheFirstFrontAndLeaveWithTheLast) {
   selector_.add(&front(0), 10);
   EXPECT_TRUE(selector_.contains(&back_.pipes[0].in));
+  // An underlying added later joins every selector of the back.
+  MemoryStreamPair extra;
+  back_.setUnderlying(&extra.in, true);
+  EXPECT_TRUE(selector_.contains(&extra.in));
+  back_.setUnderlying(&extra.in, false);
+  EXPECT_FALSE(selector_.contains(&extra.in));
   selector_.add(&front(1), 11);
   selector_.remove(&front(0));
   EXPECT_TRUE(selector_.contains(&back_.pipes[1].in));
-  selector_.remove(&front(1));
+  back_.owned.clear();  // a destroyed front leaves its selectors
   EXPECT_FALSE(selector_.contains(&back_.pipes[0].in));
   EXPECT_FALSE(selector_.contains(&back_.pipes[1].in));
+  // A destroyed selector leaves its selectables.
+  Timer t;
+  {
+    Selector<int> other(fakeWait());
+    other.add(&t, 1);
+  }
+  selector_.add(&t, 1);
 }
 
 TEST_F(StackedSelectorTest, FrontsAreDrivenByTheirBackInArrivalOrder) {
@@ -254,27 +260,6 @@ TEST_F(StackedSelectorTest, FrontsAreDrivenByTheirBackInArrivalOrder) {
   feed(back_.pipes[0], "a");
   EXPECT_EQ(selector_.select().second, 10);
   EXPECT_TRUE(timeouts_.empty());
-}
-
-TEST_F(StackedSelectorTest, AnUnderlyingAddedLaterJoinsEverySelector) {
-  MemoryStreamPair extra;
-  selector_.add(&front(0), 10);
-  back_.setUnderlying(&extra.in, true);
-  EXPECT_TRUE(selector_.contains(&extra.in));
-  back_.setUnderlying(&extra.in, false);
-  EXPECT_FALSE(selector_.contains(&extra.in));
-}
-
-TEST_F(StackedSelectorTest, DestroyedFrontLeavesTheSelector) {
-  selector_.add(&front(0), 10);
-  back_.owned.clear();
-  EXPECT_FALSE(selector_.contains(&back_.pipes[0].in));
-  Timer t;
-  {
-    Selector<int> other(fakeWait());
-    other.add(&t, 1);
-  }  // the selector leaves the timer
-  selector_.add(&t, 1);
 }
 
 // ---- Misuse ends the process with the checks' texts.

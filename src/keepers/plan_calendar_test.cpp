@@ -94,13 +94,11 @@ class PlanCalendarTest : public ::testing::Test {
   }
   void expectInForce(const PlanIntervals& r, std::int32_t until, const tql::object_t* by) {
     EXPECT_TRUE(r.in_force);
-    EXPECT_FALSE(r.nothing_in_force);
     EXPECT_EQ(r.next_change, usec_time(until));
     EXPECT_EQ(r.deciding, by);
   }
   void expectOutOfForce(const PlanIntervals& r, usec_time next, const tql::object_t* by) {
     EXPECT_FALSE(r.in_force);
-    EXPECT_TRUE(r.nothing_in_force);
     EXPECT_EQ(r.next_change, next);
     EXPECT_EQ(r.deciding, by);
   }
@@ -150,7 +148,9 @@ TEST_F(PlanCalendarTest, WeekPlannerReadsOnlyEntriesItsWalkReaches) {
                weekDay("", unreadable())));
   for (int day = 0; day < 7; ++day) expectOutOfForce(at(jan(day, 12)), htime::never, nullptr);
 
-  setPlan(node(tql::cls::WeekPlanner, weekDay("monday", entry(0, kDay))),
+  // Past the first window in force, in the same planner and in the next.
+  setPlan(node(tql::cls::WeekPlanner, weekDay("monday", entry(0, kDay)),
+               weekDay("monday", unreadable())),
           node(tql::cls::WeekPlanner, weekDay("tuesday", unreadable())));
   expectInForce(at(jan(0, 12)), jan(1, 0), element({0, 0, 0}));
   EXPECT_THROW(at(jan(1, 12)), errors::tql);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -118,17 +119,16 @@ TEST(BerReal, EncodesZeroSpecialsAndDecimalText) {
 }
 
 TEST(BerReal, ReadsSevenDigitsInfinityAndNanRefusesBadText) {
-  for (const double value : {1.5, -2.5e-300, 1.0 / 3, 123456.75, 1.7976931348623157e308}) {
-    double original = value;
-    double back = 0;
-    BerReal reader(back);
-    decode(encode(BerReal(original)), reader);
-    char text[32];
-    std::snprintf(text, sizeof text, "%e", value);
-    EXPECT_EQ(back, std::stod(text)) << text;
-  }
   double back = 1;
   BerReal reader(back);
+  for (const auto& [value, read] : {std::pair{1.0 / 3, 3.333333e-01},
+                                    {-2.5e-300, -2.5e-300},
+                                    {123456.75, 1.234568e+05},
+                                    {DBL_MAX, 1.797693e+308}}) {
+    double original = value;
+    decode(encode(BerReal(original)), reader);
+    EXPECT_EQ(back, read) << value;
+  }
   decode(hexBytes("09 01 41"), reader);
   EXPECT_EQ(back, -HUGE_VAL);
   decode(hexBytes("09 01 60"), reader);  // NaN does not come back
@@ -222,7 +222,7 @@ TEST(BerValue, CloneOwnsACopyOfTheVariable) {
             "data out of range in BerIntegerTemplate<int>::write 0 <= 10 <= 9");
 }
 
-TEST(BerSkipperDeathTest, SkippersCannotBeWrittenOrOrdered) {
+TEST(BerDeathTest, SkippersCannotBeWrittenOrOrderedNorBigNumsOverflow) {
   BerPrimitiveSkipper primitive(BE_INTEGER);
   BerConstructedSkipper constructed(BE_SEQ_CURRENT);
   BerWriter out;
@@ -238,12 +238,8 @@ TEST(BerSkipperDeathTest, SkippersCannotBeWrittenOrOrdered) {
                "Assertion failed: Cannot call operator> for BerConstructedSkipper");
   EXPECT_TRUE(primitive == BerPrimitiveSkipper(BE_BOOLEAN));
   EXPECT_FALSE(primitive == constructed);
-}
-
-TEST(BerBigNumDeathTest, NumberLargerThanTheBufferAborts) {
-  BigNumWords words(261, 0);  // sized by words before leading zeros go
-  BerBigNum ber(words);
-  EXPECT_DEATH(encode(ber),
+  BigNumWords words(261, 0);  // a bignum is sized by words before leading zeros go
+  EXPECT_DEATH(encode(BerBigNum(words)),
                "Assertion failed: Buffer given to bn_get_data is too small \\(wanted 1044\\)");
 }
 

@@ -532,33 +532,6 @@ TEST_F(AlarmE2ETest, DowntimeIsLoggedWhenEnteredAndWhenThePlanGoes) {
   EXPECT_THAT(deletesOfTheEvent(o.events), IsEmpty());
 }
 
-// A malformed entry where the week walk never reads it (a day entry whose
-// name is no lower-case weekday, or after the window in force) cannot end
-// the run. Every day is planned whole, so the plan is in force whenever the
-// test runs.
-TEST_F(AlarmE2ETest, WeekPlannerEntriesOutsideTheWalkAreNeverRead) {
-  auto planner = object(tql::cls::WeekPlanner, {5, 1});
-  std::uint32_t n = 10;
-  const auto day = [&](const char* name, std::optional<std::int32_t> startTime) {
-    auto entry = object(tql::cls::Event, {7, ++n});
-    putBool(*entry, tql::prop::active, true);
-    if (startTime) putInt(*entry, tql::prop::startTime, *startTime);
-    putInt(*entry, tql::prop::duration, 24 * kHour);
-    auto dayEntry = with(object(tql::cls::DayPlanner, {6, n}), std::move(entry));
-    putString(*dayEntry, tql::prop::name, name);
-    planner->children.push_back(std::move(dayEntry));
-  };
-  for (const char* name :
-       {"sunday", "monday", "tuesday", "wednesday", "thursday", "friday", "saturday"})
-    day(name, 0);
-  day("Monday", std::nullopt);
-  day("friday", std::nullopt);
-  script.start(plannedTree(std::move(planner))).state(kCheck, 3);
-  const Outcome o = run();
-  expectOrderlyEnd(o);  // no "Caught: Property startTime not found ..."
-  EXPECT_THAT(incidents(o.events), ElementsAre("cpu Entered downtime (1)"));
-}
-
 // --- Input the process cannot take ---
 
 TEST_F(AlarmE2ETest, InputEndingInsideAnEventIsTheEndOfTheInput) {
@@ -619,10 +592,6 @@ TEST_F(AlarmE2ETest, WhatTheProcessCannotTakeEndsTheRunWithItsText) {
          s.start(smallTree()).patch({{0, 2}, kNode}, check({2, 3}));
        },
        "Assertion failed: Patch does not match"},
-      {[](Script& s) {
-         s.configure().send<SET_STATUS>(QUEUE_DBMS, 0, {kCheck, 13, 0, 0});
-       },
-       "Caught: Alarm got unexpected event SET_STATUS inside BROADCAST_WRITE"},
       {[](Script& s) { s.configure().send<RETURN_TQL_DELETE>(QUEUE_DBMS, 77, {}); },
        "Caught: Alarm got unexpected event RETURN_TQL_DELETE inside BROADCAST_WRITE"},
       {[](Script& s) { s.configure().send(exevent(QUEUE_MAIN, 0, "stray")); },

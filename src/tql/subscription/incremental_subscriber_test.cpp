@@ -94,7 +94,8 @@ TEST_F(SubscriberTest, HandleAppliesTheThreeRepliesAndRefusesOthers) {
   EXPECT_TRUE(s_.recorder.calls.empty());
 }
 
-// --- A derived object that refuses a child ---
+// --- Derived objects: one that refuses a child, and the two ways of
+// breaking createChild's contract (a wrong parent, a copy of the node) ---
 
 class PickyObject : public IncrementalSubscriber::Object {
  public:
@@ -105,10 +106,21 @@ class PickyObject : public IncrementalSubscriber::Object {
   }
 };
 
-class PickySubscriber : public IncrementalSubscriber {
+template <bool kCopy>
+class BrokenObject : public IncrementalSubscriber::Object {
+ public:
+  using Object::Object;
+  IncrementalSubscriber::ObjectPtr createChild(object_ptr n) override {
+    if (kCopy) return std::make_unique<Object>(this, std::make_unique<object_t>(*n));
+    return std::make_unique<Object>(nullptr, std::move(n));
+  }
+};
+
+template <class Root>
+class RootedSubscriber : public IncrementalSubscriber {
  protected:
   ObjectPtr createRoot(object_ptr n) override {
-    return std::make_unique<PickyObject>(nullptr, std::move(n));
+    return std::make_unique<Root>(nullptr, std::move(n));
   }
 };
 
@@ -119,7 +131,7 @@ object_ptr refused() {
 }
 
 TEST(SubscriberRefusalTest, RefusedChildLeavesNoTraceOfItsSubtree) {
-  PickySubscriber s;
+  RootedSubscriber<PickyObject> s;
   auto first = selectReply(node({0, 1}, node({1, 1}, node({2, 1}), refused()), node({1, 2})));
   EXPECT_THROW(s.handleSelect(first), error::EFatal);
   EXPECT_EQ(s.root(), nullptr);
@@ -219,30 +231,6 @@ TEST_F(SubscriberDeathTest, DamagedMirrorAbortsRelocationAndReplace) {
   EXPECT_DEATH((at({1, 2}).index = 2, replace12()), "Assertion failed: Wrong index when replacing");
 }
 
-class WrongParentObject : public IncrementalSubscriber::Object {
- public:
-  using Object::Object;
-  IncrementalSubscriber::ObjectPtr createChild(object_ptr n) override {
-    return std::make_unique<Object>(nullptr, std::move(n));
-  }
-};
-
-class CopyingObject : public IncrementalSubscriber::Object {
- public:
-  using Object::Object;
-  IncrementalSubscriber::ObjectPtr createChild(object_ptr n) override {
-    return std::make_unique<Object>(this, std::make_unique<object_t>(*n));
-  }
-};
-
-template <class Root>
-class RootedSubscriber : public IncrementalSubscriber {
- protected:
-  ObjectPtr createRoot(object_ptr n) override {
-    return std::make_unique<Root>(nullptr, std::move(n));
-  }
-};
-
 template <class Root>
 void selectWithRoot() {
   RootedSubscriber<Root> s;
@@ -251,9 +239,9 @@ void selectWithRoot() {
 }
 
 TEST(SubscriberCreateChildDeathTest, CreateChildMustKeepParentAndNode) {
-  EXPECT_DEATH(selectWithRoot<WrongParentObject>(),
+  EXPECT_DEATH(selectWithRoot<BrokenObject<false>>(),
                "Assertion failed: Parent is wrong after createChild");
-  EXPECT_DEATH(selectWithRoot<CopyingObject>(),
+  EXPECT_DEATH(selectWithRoot<BrokenObject<true>>(),
                "Assertion failed: Object pointer is wrong createChild");
 }
 
