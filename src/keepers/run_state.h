@@ -25,6 +25,7 @@
 
 #include "keepers/event_tracker.h"
 #include "keepers/id_map.h"
+#include "keepers/id_queue.h"
 #include "keepers/node_pool.h"
 #include "queues/control.h"
 #include "tql/id.h"
@@ -37,9 +38,8 @@ class PlanKeeper;
 class ExpiringSubPlanKeeper;
 
 using IdSet = std::set<tql::id_t>;
-// The queues and `touched` recycle their nodes (see NodePool); otherwise
+// `touched` and `notify_queue` recycle their nodes (see NodePool); otherwise
 // they are the ordinary ordered containers.
-using IdQueue = std::set<tql::id_t, std::less<tql::id_t>, NodePool<tql::id_t>>;
 using TouchedSet =
     std::set<EventTrackerOwner*, std::less<EventTrackerOwner*>, NodePool<EventTrackerOwner*>>;
 using NotifyQueue = std::map<ScoreKeeper*, std::uint32_t, std::less<ScoreKeeper*>,
