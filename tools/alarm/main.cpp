@@ -28,5 +28,9 @@ int main() {
     std::fprintf(stderr, "Caught: %s\n", e.text().c_str());
     return 1;
   }
-  return halarm::run(halarm::MessengerConnection::forAlarmProcess);
+  // The run is all the process does: an orderly end exits without taking
+  // the mirror down object by object.
+  halarm::RunOptions options;
+  options.endProcess = true;
+  return halarm::run(halarm::MessengerConnection::forAlarmProcess, options);
 }
