@@ -63,9 +63,7 @@ void reconsiderStatuses(const std::set<tql::id_t>& ids) {
 void processTouched() {
   // Taken out first: an owner's processing must not meet the set changing
   // under it. Owners touched while processing are kept for the next turn.
-  const auto owners = std::move(touched);
-  touched.clear();
-  for (EventTrackerOwner* owner : owners) {
+  for (EventTrackerOwner* owner : touched.takeAll()) {
     HX_LOG_DEBUG(meter::kAlarmDebug, "ETO processing touched");
     owner->process();
     HX_LOG_DEBUG(meter::kAlarmDebug, "ETO done processing touched");
