@@ -138,9 +138,7 @@ tql::object_ptr makeTree(std::uint32_t nodes, Plans plans) {
 
 // What the driver does with the queues once per turn, minus sending.
 void drainQueues() {
-  const keepers::TouchedSet owners = std::move(keepers::touched);
-  keepers::touched.clear();
-  for (keepers::EventTrackerOwner* o : owners) o->process();
+  for (keepers::EventTrackerOwner* o : keepers::touched.takeAll()) o->process();
   keepers::count_queue.clear();
   keepers::status_change_queue.clear();
   keepers::notify_queue.clear();

@@ -178,6 +178,7 @@ class DriverTest : public ::testing::Test {
   std::string caught;
   std::vector<bool> completed;
   int shutdowns = 0;
+  bool endProcess = false;  // RunOptions::endProcess of the next run
 
  private:
   int run(bool messenger) {
@@ -204,6 +205,7 @@ class DriverTest : public ::testing::Test {
       return os::PollResult{os::PollResult::timedOut, 0};
     };
     options.reportError = [this](std::string_view line) { caught = std::string(line); };
+    options.endProcess = endProcess;
     const int code = halarm::run(
         [&]() -> ConnectionPtr {
           if (messenger)

@@ -15,6 +15,7 @@
 #include "keepers/turn.h"
 #include "meter/log.h"
 #include "os/poll.h"
+#include "os/spawn.h"
 #include "queues/devent.h"
 #include "queues/metering.h"
 #include "queues/qdialog.h"
@@ -40,17 +41,22 @@ class RunScope {
   ~RunScope() {
     meter::setLogMask(log_mask_);
     meter::setStopOnLogMatch(stop_on_log_match_);
+    if (keep_tree_) return;
     alarmSubscriber().deleteTree();
     alarmSubscriber().setQueue(nullptr);
     // The teardown queues the ids whose counts it withdrew.
     keepers::resetRun();
   }
+  // The process ends right after the run: the mirror and the keepers' state
+  // stay as they are, for nothing will look at them again.
+  void keepTree() { keep_tree_ = true; }
   RunScope(const RunScope&) = delete;
   RunScope& operator=(const RunScope&) = delete;
 
  private:
   std::uint32_t log_mask_;
   std::string stop_on_log_match_;
+  bool keep_tree_ = false;
 };
 
 void startUp() {
@@ -158,6 +164,7 @@ int runProcess(const ConnectFunction& connect, const RunOptions& options) {
     // ends it with an error.
     queue.flushOutput();
     exitCode = connection->completeShutdown(keepers::shuttingDown);
+    if (exitCode == 0 && options.endProcess) scope.keepTree();
   }
   // Said once the queue is no longer current: the main process that would
   // have received it is gone, so the line goes to standard error.
@@ -176,7 +183,13 @@ void writeStandardError(std::string_view line) {
 
 int run(const ConnectFunction& connect, const RunOptions& options) {
   try {
-    return runProcess(connect, options);
+    const int code = runProcess(connect, options);
+    if (code == 0 && options.endProcess) {
+      // Before the mirror's destructors (of process-wide objects) could run.
+      std::fflush(nullptr);
+      os::exitAtOnce(0);
+    }
+    return code;
   } catch (const error::Exception& e) {
     const std::string line = "Caught: " + e.text();
     if (options.reportError) {

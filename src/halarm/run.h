@@ -48,6 +48,14 @@ struct RunOptions {
   // Receives the "Caught: ..." line of a run ended by an exception; empty
   // for standard error.
   std::function<void(std::string_view line)> reportError;
+  // The run is the last thing the process does: after an orderly end (code
+  // 0) the process exits with 0 at once instead of returning. Everything
+  // of the run is taken down first as usual (the connection included)
+  // except the mirror with its keepers and the keepers' process-wide
+  // state: freeing them object by object takes about as long as loading
+  // them did, and has no effect outside the process. Any other end returns
+  // as without it.
+  bool endProcess = false;
 };
 
 // Runs the process. Returns 0 after an orderly end (the main process's
@@ -55,7 +63,7 @@ struct RunOptions {
 // "Caught: " + text, and the connection's code when it could not end in
 // order (the main process went away), after the level-0 line "Main process
 // went away without ordering the exit". A failed internal check aborts
-// instead.
+// instead. With `endProcess`, an orderly end does not return (see there).
 int run(const ConnectFunction& connect, const RunOptions& options = {});
 
 }  // namespace halarm

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <utility>
 
@@ -73,6 +75,33 @@ TEST_F(RunTest, RunsAgainFromAFreshStateInTheSameProcessWithItsOwnLogMask) {
   EXPECT_THAT(changesOf(kCheck), ElementsAre(Change{0, 10}));
   for (const std::string& line : testkit::logLines(sent))
     EXPECT_THAT(line, Not(StartsWith("32 "))) << line;
+}
+
+// A run that is all the process does: an orderly end exits with 0 at once,
+// after the process has sent what it had to; any other end returns as usual
+// and leaves the process-wide state empty.
+TEST_F(RunTest, EndingTheProcessExitsAfterAnOrderlyEndAndReturnsOtherwise) {
+  endProcess = true;
+  script.start(smallTree()).state(kCheck, 3);
+  EXPECT_EXIT(
+      {
+        runPipe();
+        std::fprintf(stderr, "returned\n");
+        std::exit(3);
+      },
+      ::testing::ExitedWithCode(0), "^$");
+  // The main process's stream ends during the configuration dialog. (The
+  // script above was played in the child process only.)
+  script = testkit::Script();
+  EXPECT_EQ(runPipe(), 1);
+  EXPECT_THAT(caught, StartsWith("Caught: "));
+  EXPECT_TRUE(keepers::countKeepers.empty());
+
+  // Without it, an orderly end returns, the mirror taken down.
+  endProcess = false;
+  script.start(smallTree()).state(kCheck, 3);
+  ASSERT_EQ(runPipe(), 0);
+  EXPECT_TRUE(keepers::countKeepers.empty());
 }
 
 // --- Time: boundaries come due at their own time ---

@@ -7,9 +7,13 @@
 // its id and tells it.
 //
 // Everything here runs on the main thread only.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "htime/usec_time.h"
 #include "keepers/node_pool.h"
@@ -33,6 +37,8 @@ using Boundaries = std::multimap<htime::usec_time, BoundaryRecord*, TimeOrder,
                                  NodePool<std::pair<const htime::usec_time, BoundaryRecord*>>>;
 
 class EventTrackerOwner {
+  friend class TouchedOwners;
+
  public:
   // Leaves `touched`, so a deleted keeper is never processed.
   virtual ~EventTrackerOwner();
@@ -48,6 +54,52 @@ class EventTrackerOwner {
   EventTrackerOwner() = default;
   EventTrackerOwner(const EventTrackerOwner&) = delete;
   EventTrackerOwner& operator=(const EventTrackerOwner&) = delete;
+
+ private:
+  static constexpr std::size_t kNotTouched = SIZE_MAX;
+  std::size_t touched_at_ = kNotTouched;  // the place in `touched`
+};
+
+// The owners marked for processing in the next delayed pass, each once. An
+// owner knows its own place here, so marking it and taking it out when it
+// is destroyed cost no search and no node: the first full select marks
+// every keeper. The pass takes all of them out at once, in ascending
+// address order.
+class TouchedOwners {
+ public:
+  // Marks the owner; nothing when it is marked already.
+  void insert(EventTrackerOwner* owner) {
+    if (owner->touched_at_ != EventTrackerOwner::kNotTouched) return;
+    owner->touched_at_ = owners_.size();
+    owners_.push_back(owner);
+  }
+  // Unmarks the owner; nothing when it is not marked.
+  void erase(EventTrackerOwner* owner) {
+    const std::size_t at = owner->touched_at_;
+    if (at == EventTrackerOwner::kNotTouched) return;
+    owners_[at] = owners_.back();
+    owners_[at]->touched_at_ = at;
+    owners_.pop_back();
+    owner->touched_at_ = EventTrackerOwner::kNotTouched;
+  }
+  [[nodiscard]] bool empty() const { return owners_.empty(); }
+  [[nodiscard]] std::size_t size() const { return owners_.size(); }
+  [[nodiscard]] bool contains(const EventTrackerOwner* owner) const {
+    return owner->touched_at_ != EventTrackerOwner::kNotTouched;
+  }
+  // Unmarks every owner and returns them in ascending address order.
+  std::vector<EventTrackerOwner*> takeAll() {
+    std::vector<EventTrackerOwner*> taken;
+    taken.swap(owners_);
+    for (EventTrackerOwner* owner : taken) owner->touched_at_ = EventTrackerOwner::kNotTouched;
+    std::sort(taken.begin(), taken.end(), std::less<EventTrackerOwner*>());
+    return taken;
+  }
+  // Unmarks every owner.
+  void clear() { takeAll(); }
+
+ private:
+  std::vector<EventTrackerOwner*> owners_;
 };
 
 // One wake-up of an owner: its time (never when not scheduled) and its place

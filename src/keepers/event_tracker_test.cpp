@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
+#include <set>
 #include <vector>
 
 #include "keepers/run_state.h"
@@ -70,11 +72,41 @@ TEST_F(EventTrackerTest, NeverAndCancelTakeRecordsOffAndDestructionCleansUp) {
   y.touch();
   x.reset();
   EXPECT_TRUE(boundaries.empty());
-  EXPECT_EQ(touched, (TouchedSet{&y}));
+  EXPECT_EQ(touched.takeAll(), std::vector<EventTrackerOwner*>{&y});
   // Microseconds order equal seconds.
   reschedule(y.a, usec_time{7, 2});
   reschedule(y.b, usec_time{7, 1});
   EXPECT_EQ(first(), &y.b);
+}
+
+// Random touches, explicit erases and destructions of owners, checked
+// against an ordered set of addresses: each owner is taken out once, in
+// address order, and a destroyed one never.
+TEST_F(EventTrackerTest, TouchedOwnersBehaveAsAnOrderedSetOfAddresses) {
+  std::mt19937 random(3);
+  std::vector<std::unique_ptr<Owner>> owners;
+  for (std::uint32_t i = 0; i < 30; ++i) owners.push_back(std::make_unique<Owner>(tql::id_t{1, i}));
+  std::set<EventTrackerOwner*> model;
+  for (int step = 0; step < 20000; ++step) {
+    std::unique_ptr<Owner>& owner = owners[random() % owners.size()];
+    const unsigned op = random() % 10;
+    if (op < 5) {
+      owner->touch();
+      model.insert(owner.get());
+    } else if (op < 7) {
+      touched.erase(owner.get());
+      model.erase(owner.get());
+    } else if (op < 9) {
+      model.erase(owner.get());
+      owner = std::make_unique<Owner>(tql::id_t{2, static_cast<std::uint32_t>(step)});
+    } else {
+      ASSERT_EQ(touched.size(), model.size()) << "step " << step;
+      ASSERT_EQ(touched.takeAll(), std::vector<EventTrackerOwner*>(model.begin(), model.end()))
+          << "step " << step;
+      model.clear();
+    }
+    ASSERT_EQ(touched.contains(owner.get()), model.contains(owner.get())) << "step " << step;
+  }
 }
 
 TEST_F(EventTrackerTest, NotificationCountReportsAtDoublingThenEvery1024) {

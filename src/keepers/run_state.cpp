@@ -12,7 +12,7 @@ Registry<ScoreKeeper> scoreKeepers;
 Registry<PlanKeeper> planKeepers;
 
 Boundaries boundaries;
-TouchedSet touched;
+TouchedOwners touched;
 
 IdQueue count_queue;
 IdQueue status_change_queue;

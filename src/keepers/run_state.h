@@ -25,6 +25,7 @@
 
 #include "keepers/event_tracker.h"
 #include "keepers/id_map.h"
+#include "keepers/id_queue.h"
 #include "keepers/node_pool.h"
 #include "queues/control.h"
 #include "tql/id.h"
@@ -37,11 +38,8 @@ class PlanKeeper;
 class ExpiringSubPlanKeeper;
 
 using IdSet = std::set<tql::id_t>;
-// The queues and `touched` recycle their nodes (see NodePool); otherwise
-// they are the ordinary ordered containers.
-using IdQueue = std::set<tql::id_t, std::less<tql::id_t>, NodePool<tql::id_t>>;
-using TouchedSet =
-    std::set<EventTrackerOwner*, std::less<EventTrackerOwner*>, NodePool<EventTrackerOwner*>>;
+// `notify_queue` recycles its nodes (see NodePool); otherwise it is the
+// ordinary ordered map.
 using NotifyQueue = std::map<ScoreKeeper*, std::uint32_t, std::less<ScoreKeeper*>,
                              NodePool<std::pair<ScoreKeeper* const, std::uint32_t>>>;
 using Expiries = std::multimap<htime::usec_time, ExpiringSubPlanKeeper*, TimeOrder>;
@@ -56,7 +54,7 @@ extern Registry<ScoreKeeper> scoreKeepers;
 extern Registry<PlanKeeper> planKeepers;
 
 extern Boundaries boundaries;
-extern TouchedSet touched;
+extern TouchedOwners touched;
 
 extern IdQueue count_queue;
 extern IdQueue status_change_queue;

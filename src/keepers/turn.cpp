@@ -32,7 +32,7 @@ void addSubtree(std::set<tql::id_t>& ids, CountKeeper* keeper) {
 // counts, or watches a source whose status class changed, joins `reconsider`.
 void collectDependents(std::set<tql::id_t>& reconsider) {
   while (!count_queue.empty()) {
-    const tql::id_t changed = count_queue.extract(count_queue.begin()).value();
+    const tql::id_t changed = count_queue.takeFirst();
     HX_LOG_DEBUG(meter::kAlarmDebug, "Counts for " + changed.toString() + " has changed");
     // Through the keeper only: a dependency that is gone by now reaches
     // nobody, and its dependents see that at their own next evaluation.
@@ -42,7 +42,7 @@ void collectDependents(std::set<tql::id_t>& reconsider) {
       addSubtree(reconsider, findKeeper(countKeepers, dependent));
   }
   while (!status_change_queue.empty()) {
-    const tql::id_t changed = status_change_queue.extract(status_change_queue.begin()).value();
+    const tql::id_t changed = status_change_queue.takeFirst();
     CountKeeper* keeper = findKeeper(countKeepers, changed);
     if (keeper == nullptr) continue;
     for (const tql::id_t& watcher : IdSet(keeper->statusWatchers()))
@@ -63,9 +63,7 @@ void reconsiderStatuses(const std::set<tql::id_t>& ids) {
 void processTouched() {
   // Taken out first: an owner's processing must not meet the set changing
   // under it. Owners touched while processing are kept for the next turn.
-  const auto owners = std::move(touched);
-  touched.clear();
-  for (EventTrackerOwner* owner : owners) {
+  for (EventTrackerOwner* owner : touched.takeAll()) {
     HX_LOG_DEBUG(meter::kAlarmDebug, "ETO processing touched");
     owner->process();
     HX_LOG_DEBUG(meter::kAlarmDebug, "ETO done processing touched");

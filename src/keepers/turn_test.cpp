@@ -61,10 +61,10 @@ TEST_F(TurnTest, DelayedPassStopsAfterThreePassesAndLeavesTheRestForTheNextTurn)
   EXPECT_EQ(keeper({1, 1}).countedStatus(), kUnknown);
   EXPECT_EQ(keeper({2, 1}).countedStatus(), kUnknown);
   // Reconsidered in the third pass: its change waits for the next turn.
-  EXPECT_THAT(status_change_queue, ElementsAre(id_t{2, 1}));
+  EXPECT_THAT(status_change_queue.ids(), ElementsAre(id_t{2, 1}));
   turn();
-  EXPECT_THAT(status_change_queue, IsEmpty());
-  EXPECT_THAT(count_queue, IsEmpty());
+  EXPECT_TRUE(status_change_queue.empty());
+  EXPECT_TRUE(count_queue.empty());
   for (const id_t& id : {id_t{1, 2}, id_t{1, 1}, id_t{2, 1}})
     EXPECT_EQ(reported(id), kUnknownExplained) << id;
 }

@@ -1,6 +1,8 @@
 #include "queues/tql_values.h"
 
+#include <algorithm>
 #include <type_traits>
+#include <utility>
 
 namespace queues {
 
@@ -88,6 +90,42 @@ void codec<tql::property_ptr>::print(std::ostream& out, const tql::property_ptr&
   } else {
     out << value->toString();
   }
+}
+
+void codec<tql::PropertyMap>::write(ioprim& io, const tql::PropertyMap& value) {
+  io.put<std::uint32_t>(static_cast<std::uint32_t>(value.size()));
+  for (const auto& [number, p] : value) {
+    io.put<std::uint32_t>(number);
+    queues::write(io, p);
+  }
+}
+
+void codec<tql::PropertyMap>::read(ioprim& io, tql::PropertyMap& value) {
+  const std::uint32_t count = io.get<std::uint32_t>();
+  value.clear();
+  value.reserve(std::min(count, kMaxReserve));
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const auto number = io.get<std::uint32_t>();
+    tql::property_ptr p;
+    queues::read(io, p);
+    if (p != nullptr) value.insert_or_assign(number, std::move(p));
+  }
+}
+
+void codec<tql::PropertyMap>::print(std::ostream& out, const tql::PropertyMap& value, int depth) {
+  out << "map {\n";
+  for (const auto& [number, p] : value) {
+    indent(out, depth);
+    out << "  key: ";
+    queues::print(out, number, depth + 1);
+    out << '\n';
+    indent(out, depth);
+    out << "  value: ";
+    queues::print(out, p, depth + 1);
+    out << '\n';
+  }
+  indent(out, depth);
+  out << '}';
 }
 
 }  // namespace queues

@@ -12,6 +12,7 @@
 #include "queues/codec.h"
 #include "tql/object.h"
 #include "tql/property.h"
+#include "tql/property_map.h"
 
 namespace queues {
 
@@ -38,6 +39,17 @@ struct codec<tql::property_ptr> {
   static void read(ioprim& io, tql::property_ptr& value);
   // The value's text; "null" for a null property, "(none)" for no property.
   static void print(std::ostream& out, const tql::property_ptr& value, int depth);
+};
+
+// An object's properties: the form of a map (a 4-byte count, then each
+// number followed by its property, in ascending number order). Reading, a
+// repeated number keeps the later property and an entry that reads as no
+// property is dropped. Prints as a map.
+template <>
+struct codec<tql::PropertyMap> {
+  static void write(ioprim& io, const tql::PropertyMap& value);
+  static void read(ioprim& io, tql::PropertyMap& value);
+  static void print(std::ostream& out, const tql::PropertyMap& value, int depth);
 };
 
 }  // namespace queues

@@ -106,7 +106,7 @@ class SampleFiller {
     fill(value.second);
   }
   // Property maps hold one property of each type, keyed by its number.
-  void fillValue(std::map<std::uint32_t, tql::property_ptr>& value) {
+  void fillValue(tql::PropertyMap& value) {
     if (depth_ > 4) return;
     for (std::uint32_t code = tql::kFirstPropertyType; code <= tql::kLastPropertyType; ++code) {
       tql::property_ptr p;

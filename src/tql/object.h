@@ -14,6 +14,7 @@
 
 #include "tql/id.h"
 #include "tql/property.h"
+#include "tql/property_map.h"
 
 namespace tql {
 
@@ -54,7 +55,7 @@ struct object_t {
   std::set<std::uint32_t> tags;
   id_t id;
   version_t version;
-  std::map<std::uint32_t, property_ptr> properties;  // never holds a null property
+  PropertyMap properties;  // never holds a null property
   std::vector<object_ptr> children;
   origin_t origin;
 

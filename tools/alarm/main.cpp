@@ -13,6 +13,9 @@
 //      process went away without ordering the exit" on standard error).
 // A failed internal check aborts with "Assertion failed: " and its text.
 //
+// First of all the program runs itself again with the C library's heap in
+// transparent huge pages, when the system has them (os/huge_pages.h).
+//
 // No arguments; any given are ignored.
 #include <cstdio>
 
@@ -20,13 +23,19 @@
 #include "error/exception.h"
 #include "halarm/messenger_connection.h"
 #include "halarm/run.h"
+#include "os/huge_pages.h"
 
-int main() {
+int main(int /*argc*/, char** argv) {
+  os::restartWithHugePageHeap(argv);
   try {
     crash::installCrashHandler();
   } catch (const error::Exception& e) {
     std::fprintf(stderr, "Caught: %s\n", e.text().c_str());
     return 1;
   }
-  return halarm::run(halarm::MessengerConnection::forAlarmProcess);
+  // The run is all the process does: an orderly end exits without taking
+  // the mirror down object by object.
+  halarm::RunOptions options;
+  options.endProcess = true;
+  return halarm::run(halarm::MessengerConnection::forAlarmProcess, options);
 }

@@ -15,6 +15,9 @@
 // forgets the subscription over the pipes and then stops at the queue's
 // shutdown, which needs the sibling messenger.
 //
+// First of all the program runs itself again with the C library's heap in
+// transparent huge pages, when the system has them (os/huge_pages.h).
+//
 // No arguments; any given are ignored, as the process proper ignores its
 // command line.
 #include <cstdio>
@@ -23,13 +26,19 @@
 #include "error/exception.h"
 #include "halarm/pipe_connection.h"
 #include "halarm/run.h"
+#include "os/huge_pages.h"
 
-int main() {
+int main(int /*argc*/, char** argv) {
+  os::restartWithHugePageHeap(argv);
   try {
     crash::installCrashHandler();
   } catch (const error::Exception& e) {
     std::fprintf(stderr, "Caught: %s\n", e.text().c_str());
     return 1;
   }
-  return halarm::run(halarm::PipeConnection::overStandardStreams);
+  // The run is all the process does: an orderly end exits without taking
+  // the mirror down object by object.
+  halarm::RunOptions options;
+  options.endProcess = true;
+  return halarm::run(halarm::PipeConnection::overStandardStreams, options);
 }

@@ -777,16 +777,15 @@ struct Codec<tql::property_ptr> {
 
 // An object's properties: member name = property name (or number).
 template <>
-struct Codec<std::map<std::uint32_t, tql::property_ptr>> {
-  static Json to(const std::map<std::uint32_t, tql::property_ptr>& value) {
+struct Codec<tql::PropertyMap> {
+  static Json to(const tql::PropertyMap& value) {
     Json j = Json::object();
     for (const auto& [number, p] : value) {
       if (p != nullptr) j[propertyKey(number)] = propertyToJson(*p, number);
     }
     return j;
   }
-  static void from(const Json& j, std::map<std::uint32_t, tql::property_ptr>& value,
-                   const std::string& at) {
+  static void from(const Json& j, tql::PropertyMap& value, const std::string& at) {
     if (!j.is_object()) expected(at, "an object of properties by name", j);
     value.clear();
     for (const auto& item : j.items()) {
