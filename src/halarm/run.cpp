@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "crash/crash_handler.h"
 #include "error/check.h"
 #include "error/exception.h"
 #include "halarm/event_handler.h"
@@ -14,6 +15,7 @@
 #include "keepers/run_state.h"
 #include "keepers/turn.h"
 #include "meter/log.h"
+#include "os/huge_pages.h"
 #include "os/poll.h"
 #include "os/spawn.h"
 #include "queues/devent.h"
@@ -199,6 +201,21 @@ int run(const ConnectFunction& connect, const RunOptions& options) {
     }
     return 1;
   }
+}
+
+int runProgram(char** argv, const ConnectFunction& connect) {
+  os::restartWithHugePageHeap(argv);
+  try {
+    crash::installCrashHandler();
+  } catch (const error::Exception& e) {
+    std::fprintf(stderr, "Caught: %s\n", e.text().c_str());
+    return 1;
+  }
+  // The run is all the process does: an orderly end exits without taking
+  // the mirror down object by object.
+  RunOptions options;
+  options.endProcess = true;
+  return run(connect, options);
 }
 
 }  // namespace halarm

@@ -66,4 +66,10 @@ struct RunOptions {
 // instead. With `endProcess`, an orderly end does not return (see there).
 int run(const ConnectFunction& connect, const RunOptions& options = {});
 
+// The whole life of an alarm program, for its main: runs itself again with
+// the C library's heap in huge pages when the system has them
+// (os/huge_pages.h), installs the crash handler ("Caught: " and exit code 1
+// when it cannot), then runs with `endProcess`.
+int runProgram(char** argv, const ConnectFunction& connect);
+
 }  // namespace halarm

@@ -6,7 +6,7 @@
 // allocations and cache misses; lookups are a binary search over a few
 // entries.
 //
-// The interface is the part of std::map that callers use: find, iteration
+// It offers what callers use of std::map: find, iteration
 // in ascending number order giving `.first` and `.second`, operator[],
 // emplace, insert, insert_or_assign, erase, at, size and equality. Unlike a
 // map, inserting or erasing moves the entries after it, so iterators and

@@ -17,25 +17,9 @@
 // transparent huge pages, when the system has them (os/huge_pages.h).
 //
 // No arguments; any given are ignored.
-#include <cstdio>
-
-#include "crash/crash_handler.h"
-#include "error/exception.h"
 #include "halarm/messenger_connection.h"
 #include "halarm/run.h"
-#include "os/huge_pages.h"
 
 int main(int /*argc*/, char** argv) {
-  os::restartWithHugePageHeap(argv);
-  try {
-    crash::installCrashHandler();
-  } catch (const error::Exception& e) {
-    std::fprintf(stderr, "Caught: %s\n", e.text().c_str());
-    return 1;
-  }
-  // The run is all the process does: an orderly end exits without taking
-  // the mirror down object by object.
-  halarm::RunOptions options;
-  options.endProcess = true;
-  return halarm::run(halarm::MessengerConnection::forAlarmProcess, options);
+  return halarm::runProgram(argv, halarm::MessengerConnection::forAlarmProcess);
 }
