@@ -376,7 +376,7 @@ void IncrementalSubscriber::merge(Object& o, object_ptr node) {
 
 void IncrementalSubscriber::deleteSubtree(ObjectPtr o) {
   detachChildNodes(*o);
-  std::map<id_t, ObjectPtr> children;
+  ChildMap<ObjectPtr> children;
   children.swap(o->children);
   for (auto& [id, child] : children) {
     o->childRemoved(*child, false);
@@ -424,7 +424,7 @@ IncrementalSubscriber::ObjectPtr IncrementalSubscriber::detachFromParent(Object&
 
 void IncrementalSubscriber::discard(ObjectPtr o) noexcept {
   detachChildNodes(*o);
-  std::map<id_t, ObjectPtr> children;
+  ChildMap<ObjectPtr> children;
   children.swap(o->children);
   for (auto& [id, child] : children) discard(std::move(child));
   indexErase(*o);

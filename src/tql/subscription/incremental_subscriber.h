@@ -39,13 +39,13 @@
 //
 // Main thread only.
 #include <cstdint>
-#include <map>
 #include <memory>
 
 #include "queues/dbms.h"
 #include "queues/event.h"
 #include "queues/tql_values.h"
 #include "tql/id.h"
+#include "tql/subscription/child_map.h"
 #include "tql/subscription/id_index.h"
 
 namespace tql {
@@ -78,7 +78,7 @@ class IncrementalSubscriber {
     // them.
     object_ptr object;
     // The child objects, ordered by index id.
-    std::map<id_t, ObjectPtr> children;
+    ChildMap<ObjectPtr> children;
 
     // Runs while the parent (if any) still exists and after every child was
     // destroyed.
