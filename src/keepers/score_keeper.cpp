@@ -60,6 +60,11 @@ void ScoreKeeper::freeze() {
   if (active_ && alert_strategy_ == kScoreDriven) accumulate(htime::now());
 }
 
+void ScoreKeeper::freezeAt(htime::usec_time now) {
+  if (freeze_depth_++ != 0) return;
+  if (active_ && alert_strategy_ == kScoreDriven) accumulate(now);
+}
+
 void ScoreKeeper::accumulate(htime::usec_time now) {
   score_ = accumulateScore(score_, elapsedSeconds(last_accumulation_, now), state_, rates_,
                            thresholds());
@@ -67,22 +72,32 @@ void ScoreKeeper::accumulate(htime::usec_time now) {
 }
 
 void ScoreKeeper::unfreeze() {
+  // The clock is read only when the outermost unfreeze derives a status.
+  if (freeze_depth_ == 1) {
+    unfreezeAt(htime::now());
+    return;
+  }
+  HX_CHECK(freeze_depth_ != 0, "ScoreKeeper[" + id().toString() + "] unfrozen while not frozen");
+  --freeze_depth_;
+  HX_LOG_DEBUG(meter::kAlarmDebug, "Nothing frozen in unfreeze");
+}
+
+void ScoreKeeper::unfreezeAt(htime::usec_time now) {
   HX_CHECK(freeze_depth_ != 0, "ScoreKeeper[" + id().toString() + "] unfrozen while not frozen");
   if (--freeze_depth_ != 0) {
     HX_LOG_DEBUG(meter::kAlarmDebug, "Nothing frozen in unfreeze");
     return;
   }
   if (no_status_) {
-    setCurStatus(kNoStatus);
+    setCurStatusAt(kNoStatus, now);
     return;
   }
   deadline_ = htime::never;
   if (!active_) {
     HX_LOG_DEBUG(meter::kAlarmDebug, "Not active");
-    setCurStatus(kNoStatus);
+    setCurStatusAt(kNoStatus, now);
     return;
   }
-  const htime::usec_time now = htime::now();
   last_accumulation_ = now;
   saveOrRestoreScore();
   const Derivation d = deriveStatus(alert_strategy_, state_, score_, rates_, thresholds(), now);
@@ -109,9 +124,12 @@ void ScoreKeeper::saveOrRestoreScore() {
 void ScoreKeeper::setCurState(std::uint32_t state) {
   HX_LOG_DEBUG(meter::kAlarmDebug,
                "ScoreKeeper::setCurState[" + id().toString() + "](" + signedText(state) + ")");
-  freeze();
+  // One clock reading: the score accumulates up to the instant from which
+  // the new state counts.
+  const htime::usec_time now = htime::now();
+  freezeAt(now);
   state_ = state;
-  unfreeze();
+  unfreezeAt(now);
 }
 
 void ScoreKeeper::setCurStatus(status_t status) { setCurStatusAt(status, htime::now()); }

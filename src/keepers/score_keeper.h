@@ -79,6 +79,10 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
   // --- Rule steps, public for the keepers that drive them ---
   void freeze();
   void unfreeze();
+  // The same steps at an instant the caller read: one reading serves a
+  // freeze, the input change and the unfreeze that follows it.
+  void freezeAt(htime::usec_time now);
+  void unfreezeAt(htime::usec_time now);
   // Recodes an applied status for the DBMS (status source failure, counts,
   // downtime, dependencies), moves the entered times and queues the
   // notification when the DBMS status changes.

@@ -122,6 +122,33 @@ TEST_F(CheckTest, DowntimeShowsTroubleWithoutStickingAndClearsTheEnteredTimes) {
             "check Left downtime, switched to ALERT");
 }
 
+TEST_F(CheckTest, AStateChangeReadsTheClockOnce) {
+  // The score accumulates up to the instant from which the new state
+  // counts; a second reading would lose the time between the two.
+  CheckSpec inactive;
+  inactive.active = false;
+  const struct {
+    const char* name;
+    CheckSpec spec;
+  } cases[] = {
+      {"state-driven", CheckSpec{}}, {"score-driven", scored({0, 10, 0})}, {"inactive", inactive}};
+  build(CheckSpec{});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    patch({kRoot, kNode}, testkit::check(kCheck, c.spec));
+    turn();
+    int reads = 0;
+    htime::setClockForTesting([&] {
+      ++reads;
+      return clock.now();
+    });
+    check().setCurState(kStateWarn);
+    htime::setClockForTesting([this] { return clock.now(); });
+    EXPECT_EQ(reads, 1);
+    turn();
+  }
+}
+
 TEST_F(CheckTest, DeletingACheckWithdrawsItsCountsAndPendingNotification) {
   build(CheckSpec{});
   check().setCurState(kStateAlert);
