@@ -129,13 +129,13 @@ TEST_F(CheckTest, AStateChangeReadsTheClockOnce) {
   inactive.active = false;
   const struct {
     const char* name;
-    CheckSpec spec;
+    CheckSpec shape;
   } cases[] = {
       {"state-driven", CheckSpec{}}, {"score-driven", scored({0, 10, 0})}, {"inactive", inactive}};
   build(CheckSpec{});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    patch({kRoot, kNode}, testkit::check(kCheck, c.spec));
+    patch({kRoot, kNode}, testkit::check(kCheck, c.shape));
     turn();
     int reads = 0;
     htime::setClockForTesting([&] {

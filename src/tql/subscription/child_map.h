@@ -1,7 +1,7 @@
 #pragma once
 // The children of a mirrored object by id: a vector of (id, value) pairs
-// kept sorted by id, with the part of std::map's interface the mirror and
-// its users need.
+// kept sorted by id, offering what the mirror and its users need of
+// std::map's interface.
 //
 // A mirror holds one entry per object; a std::map spends a 64-byte node
 // (three pointers, a colour, the key and the value) and an allocation on
