@@ -345,7 +345,8 @@ class HtmlReport final : public Observer {
         if (items[j].kind == "problem" || (items[j].kind == "note" && kind == "action")) {
           kind = items[j].kind;
         }
-        text += (text.empty() ? "" : "\n") + number(items[j].t, 1) + " s  " + items[j].text;
+        if (!text.empty()) text += '\n';
+        text += number(items[j].t, 1) + " s  " + items[j].text;
         ++j;
       }
       const double at = x(items[i].t);
