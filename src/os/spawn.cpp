@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,8 +98,12 @@ class PipeSet {
   std::array<int, 6> open_{-1, -1, -1, -1, -1, -1};
 };
 
-ChildStatus decodeStatus(int status) {
+ChildStatus decodeStatus(int status, const struct rusage& usage) {
   ChildStatus result;
+  const auto seconds = [](const timeval& t) {
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+  };
+  result.cpuSeconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
   if (WIFSIGNALED(status)) {
     result.signalled = true;
     result.signal = WTERMSIG(status);
@@ -148,20 +153,22 @@ int startProcess(const std::string& program, const std::vector<std::string>& arg
 
 std::optional<ChildStatus> reapIfEnded(int pid) {
   int status = 0;
+  struct rusage usage {};
   for (;;) {
-    const pid_t r = ::waitpid(static_cast<pid_t>(pid), &status, WNOHANG);
+    const pid_t r = ::wait4(static_cast<pid_t>(pid), &status, WNOHANG, &usage);
     if (r == 0) return std::nullopt;
-    if (r > 0) return decodeStatus(status);
-    if (errno != EINTR) error::throwSystemError("waitpid", errno);
+    if (r > 0) return decodeStatus(status, usage);
+    if (errno != EINTR) error::throwSystemError("wait4", errno);
   }
 }
 
 ChildStatus waitForExit(int pid) {
   int status = 0;
-  while (::waitpid(static_cast<pid_t>(pid), &status, 0) < 0) {
-    if (errno != EINTR) error::throwSystemError("waitpid", errno);
+  struct rusage usage {};
+  while (::wait4(static_cast<pid_t>(pid), &status, 0, &usage) < 0) {
+    if (errno != EINTR) error::throwSystemError("wait4", errno);
   }
-  return decodeStatus(status);
+  return decodeStatus(status, usage);
 }
 
 void sendSignal(int pid, int signal) {
