@@ -14,6 +14,7 @@
 #include <set>
 #include <vector>
 
+#include "error/check.h"
 #include "htime/usec_time.h"
 #include "tql/id.h"
 
@@ -97,8 +98,10 @@ class EventTrackerOwner {
   EventTrackerOwner& operator=(const EventTrackerOwner&) = delete;
 
  private:
-  static constexpr std::size_t kNotTouched = SIZE_MAX;
-  std::size_t touched_at_ = kNotTouched;  // the place in `touched`
+  static constexpr std::uint32_t kNotTouched = UINT32_MAX;
+  // The place in `touched`. 32 bits: a keeper that derives from this class
+  // puts its first 4-byte field in the room behind it.
+  std::uint32_t touched_at_ = kNotTouched;
 };
 
 // The owners marked for processing in the next delayed pass, each once. An
@@ -111,12 +114,13 @@ class TouchedOwners {
   // Marks the owner; nothing when it is marked already.
   void insert(EventTrackerOwner* owner) {
     if (owner->touched_at_ != EventTrackerOwner::kNotTouched) return;
-    owner->touched_at_ = owners_.size();
+    HX_CHECK(owners_.size() < EventTrackerOwner::kNotTouched, "Too many owners touched");
+    owner->touched_at_ = static_cast<std::uint32_t>(owners_.size());
     owners_.push_back(owner);
   }
   // Unmarks the owner; nothing when it is not marked.
   void erase(EventTrackerOwner* owner) {
-    const std::size_t at = owner->touched_at_;
+    const std::uint32_t at = owner->touched_at_;
     if (at == EventTrackerOwner::kNotTouched) return;
     owners_[at] = owners_.back();
     owners_[at]->touched_at_ = at;
