@@ -101,15 +101,17 @@ class CountKeeper : public tql::IncrementalSubscriber::Object {
   template <class F>
   void forEachChildKeeper(F&& f);
 
+  // The pointers first and the 4-byte fields last: the room behind them
+  // takes the first small field of a derived keeper (the agent-check flag).
+  std::unique_ptr<std::string> downtime_comment_;  // none until a plan sets one
+  // Most keepers link to nothing: the sets live apart, made on first use.
+  std::unique_ptr<Links> links_;
   tql::id_t id_;
   std::uint32_t unknown_ = 0;
   std::uint32_t warn_ = 0;
   std::uint32_t alert_ = 0;
   std::uint32_t plan_down_count_;
   std::uint32_t locale_ = 0;
-  std::unique_ptr<std::string> downtime_comment_;  // none until a plan sets one
-  // Most keepers link to nothing: the sets live apart, made on first use.
-  std::unique_ptr<Links> links_;
 };
 
 // The value of an optional property: null when absent or null.

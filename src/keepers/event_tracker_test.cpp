@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -34,9 +36,8 @@ class EventTrackerTest : public ::testing::Test {
 
   // The records in schedule order.
   static std::vector<const BoundaryRecord*> schedule() {
-    std::vector<const BoundaryRecord*> out;
-    for (const auto& entry : boundaries) out.push_back(entry.second);
-    return out;
+    const std::vector<BoundaryRecord*> ordered = boundaries.ordered();
+    return {ordered.begin(), ordered.end()};
   }
 };
 
@@ -77,6 +78,80 @@ TEST_F(EventTrackerTest, NeverAndCancelTakeRecordsOffAndDestructionCleansUp) {
   reschedule(y.a, usec_time{7, 2});
   reschedule(y.b, usec_time{7, 1});
   EXPECT_EQ(first(), &y.b);
+}
+
+// Random schedulings, cancellations and wake-ups of the earliest record,
+// checked against a multimap whose equal times keep insertion order: the
+// records must come due in exactly its order. Few distinct times make most
+// of them ties. Started just below the end of the sequence numbers, the
+// schedule renumbers on the way.
+TEST_F(EventTrackerTest, ScheduleComesDueInTheOrderOfAnInsertionOrderedMultimap) {
+  for (const std::uint32_t firstSequence : {0u, UINT32_MAX - 300u}) {
+    SCOPED_TRACE(firstSequence);
+    std::mt19937 random(firstSequence + 7);
+    std::vector<std::unique_ptr<Owner>> owners;
+    std::vector<BoundaryRecord*> records;
+    for (std::uint32_t i = 0; i < 40; ++i) {
+      owners.push_back(std::make_unique<Owner>(tql::id_t{1, i}));
+      records.push_back(&owners.back()->a);
+      records.push_back(&owners.back()->b);
+    }
+    Boundaries heap(firstSequence);  // goes first: it unschedules the records
+
+    using Model = std::multimap<usec_time, BoundaryRecord*, TimeOrder>;
+    Model model;
+    std::map<BoundaryRecord*, Model::iterator> entries;
+    const auto modelReschedule = [&](BoundaryRecord* record, usec_time at) {
+      const auto it = entries.find(record);
+      if (at == (it == entries.end() ? htime::never : it->second->first)) return;
+      if (it != entries.end()) {
+        model.erase(it->second);
+        entries.erase(it);
+      }
+      if (at != htime::never) entries[record] = model.emplace(at, record);
+    };
+    const auto modelOrder = [&] {
+      std::vector<BoundaryRecord*> out;
+      for (const auto& entry : model) out.push_back(entry.second);
+      return out;
+    };
+
+    for (int step = 0; step < 20000; ++step) {
+      BoundaryRecord* record = records[random() % records.size()];
+      const unsigned op = random() % 20;
+      if (op < 11) {
+        const usec_time at{static_cast<std::int32_t>(1 + random() % 6),
+                           static_cast<std::int32_t>(random() % 2)};
+        heap.reschedule(*record, at);
+        modelReschedule(record, at);
+      } else if (op < 13) {
+        heap.reschedule(*record, htime::never);
+        modelReschedule(record, htime::never);
+      } else if (op < 15) {
+        heap.cancel(*record);
+        modelReschedule(record, htime::never);
+      } else if (op < 19) {
+        // As the main loop takes a record that came due.
+        if (BoundaryRecord* due = heap.first()) {
+          heap.reschedule(*due, htime::never);
+          modelReschedule(model.begin()->second, htime::never);
+        }
+      } else {
+        ASSERT_EQ(heap.ordered(), modelOrder()) << "step " << step;
+      }
+      ASSERT_EQ(heap.size(), model.size()) << "step " << step;
+      ASSERT_EQ(heap.first(), model.empty() ? nullptr : model.begin()->second) << "step " << step;
+      ASSERT_EQ(record->time(), entries.contains(record) ? entries[record]->first : htime::never);
+    }
+    // What is still scheduled comes due in the model's order.
+    const std::vector<BoundaryRecord*> expected = modelOrder();
+    std::vector<BoundaryRecord*> due;
+    while (BoundaryRecord* next = heap.first()) {
+      due.push_back(next);
+      heap.cancel(*next);
+    }
+    EXPECT_EQ(due, expected);
+  }
 }
 
 // Random touches, explicit erases and destructions of owners, checked

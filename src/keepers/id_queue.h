@@ -11,6 +11,10 @@
 // id queued while a run is being taken out is merged into what remains of
 // the run, which costs the length of the rest.
 //
+// Drained, the queue keeps room for kKeptRoom ids, what the changes of a
+// usual turn need; the room of a larger burst goes back to the heap at
+// once, so that it is not held through the rest of the turn and for good.
+//
 // Main thread only.
 #include <algorithm>
 #include <cstddef>
@@ -34,15 +38,19 @@ class IdQueue {
     HX_CHECK(next_ < run_.size(), "IdQueue::takeFirst on an empty queue");
     const tql::id_t first = run_[next_];
     while (next_ < run_.size() && run_[next_] == first) ++next_;
+    if (next_ == run_.size() && pending_.empty()) drained();
     return first;
   }
 
-  // Empties the queue; its room stays for the next burst.
+  // Empties the queue.
   void clear() {
-    run_.clear();
     pending_.clear();
-    next_ = 0;
+    drained();
   }
+
+  static constexpr std::size_t kKeptRoom = 4096;
+  // How many ids the queue holds without allocating.
+  [[nodiscard]] std::size_t capacity() const { return run_.capacity() + pending_.capacity(); }
 
   // The queued ids in ascending order, each once.
   [[nodiscard]] std::vector<tql::id_t> ids() const {
@@ -68,6 +76,14 @@ class IdQueue {
     }
     pending_.clear();
     next_ = 0;
+  }
+
+  // Nothing queued: the run starts again and a burst's room goes.
+  void drained() {
+    run_.clear();
+    next_ = 0;
+    if (run_.capacity() > kKeptRoom) std::vector<tql::id_t>().swap(run_);
+    if (pending_.capacity() > kKeptRoom) std::vector<tql::id_t>().swap(pending_);
   }
 
   std::vector<tql::id_t> run_;  // sorted; ids before next_ are taken out

@@ -48,5 +48,27 @@ TEST(IdQueueTest, TakesOutAsAnOrderedSetDrainedFromItsFront) {
   EXPECT_TRUE(queue.empty());
 }
 
+// The burst of a full select (every keeper queued) is given back once the
+// queue is drained, by takeFirst or clear; room for a usual turn stays.
+TEST(IdQueueTest, DrainedQueueGivesBackTheRoomOfABurst) {
+  IdQueue queue;
+  constexpr std::uint32_t kBurst = 3 * IdQueue::kKeptRoom;
+  const auto burst = [&queue] {
+    for (std::uint32_t i = 0; i < kBurst; ++i) queue.insert({1, kBurst - i});
+  };
+  burst();
+  queue.takeFirst();
+  queue.insert({1, 0});  // queued while the run is taken out
+  EXPECT_GT(queue.capacity(), IdQueue::kKeptRoom);
+  while (!queue.empty()) queue.takeFirst();
+  EXPECT_LE(queue.capacity(), IdQueue::kKeptRoom);
+  burst();
+  queue.clear();
+  EXPECT_LE(queue.capacity(), IdQueue::kKeptRoom);
+  for (std::uint32_t i = 0; i < 100; ++i) queue.insert({2, i});
+  while (!queue.empty()) queue.takeFirst();
+  EXPECT_GT(queue.capacity(), 0u);
+}
+
 }  // namespace
 }  // namespace keepers

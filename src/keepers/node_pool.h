@@ -1,13 +1,12 @@
 #pragma once
 // An allocator for the node-based containers that every state change
-// writes to (the delayed-pass queues, `touched`, the boundary schedule).
-// They gain and lose entries all the time: a state change inserts a few,
-// each turn of the main loop drains them, and re-arming a wake-up erases one
-// entry of the schedule and inserts another. Freed nodes go onto a free list
-// per node type and are handed out again, so the steady state costs no
-// trips to the heap. The list keeps at most kMaxFree nodes: after a burst
-// (the first full select touches every keeper) the rest go back to the
-// heap rather than stay reserved for good.
+// writes to (`notify_queue`). They gain and lose entries all the time: a
+// state change inserts a few and each turn of the main loop drains them.
+// Freed nodes go onto a free list per node type and are handed out again,
+// so the steady state costs no trips to the heap. The list keeps at most
+// kMaxFree nodes: after a burst (the first full select changes every
+// keeper's status) the rest go back to the heap rather than stay reserved
+// for good.
 //
 // Main thread only, like the containers it serves.
 #include <cstddef>

@@ -96,8 +96,8 @@ class PlanKeeperTest : public tk::KeeperTest {
   std::uint32_t downCount(id_t id) { return keeper<CountKeeper>(id).planDownCount(); }
   // The plan's next wake-up; never when it has none.
   usec_time planBoundary(id_t id = kPlan) {
-    for (const auto& [at, record] : boundaries) {
-      if (record->owner().ownerId() == id) return at;
+    for (const BoundaryRecord* record : boundaries.ordered()) {
+      if (record->owner().ownerId() == id) return record->time();
     }
     return htime::never;
   }

@@ -22,6 +22,13 @@ namespace {
 
 std::string signedText(std::uint32_t v) { return std::to_string(static_cast<std::int32_t>(v)); }
 
+// A status as the keeper stores it, in a byte: every status it derives or
+// codes for the DBMS is at most 13.
+std::uint8_t statusByte(status_t status) {
+  HX_CHECK(status <= UINT8_MAX, "Status " + std::to_string(status) + " out of range");
+  return static_cast<std::uint8_t>(status);
+}
+
 }  // namespace
 
 ScoreKeeper::ScoreKeeper(CountKeeper* parentKeeper, tql::object_ptr node,
@@ -56,11 +63,13 @@ Thresholds ScoreKeeper::thresholds() const {
 }
 
 void ScoreKeeper::freeze() {
+  HX_CHECK(freeze_depth_ != UINT8_MAX, "ScoreKeeper[" + id().toString() + "] frozen too deeply");
   if (freeze_depth_++ != 0) return;
   if (active_ && alert_strategy_ == kScoreDriven) accumulate(htime::now());
 }
 
 void ScoreKeeper::freezeAt(htime::usec_time now) {
+  HX_CHECK(freeze_depth_ != UINT8_MAX, "ScoreKeeper[" + id().toString() + "] frozen too deeply");
   if (freeze_depth_++ != 0) return;
   if (active_ && alert_strategy_ == kScoreDriven) accumulate(now);
 }
@@ -101,7 +110,6 @@ void ScoreKeeper::unfreezeAt(htime::usec_time now) {
   last_accumulation_ = now;
   saveOrRestoreScore();
   const Derivation d = deriveStatus(alert_strategy_, state_, score_, rates_, thresholds(), now);
-  next_threshold_ = d.nextThreshold;
   deadline_ = d.deadline;
   HX_LOG_DEBUG(meter::kAlarmDebug, "*Calling setCurStatus");
   setCurStatusAt(d.status, now);
@@ -139,7 +147,7 @@ void ScoreKeeper::setCurStatusAt(status_t status, htime::usec_time now) {
                                        std::string(statusName(status)) +
                                        "), cur: " + std::string(statusName(cur_)) +
                                        ", sticky: " + std::string(statusName(sticky_)));
-  cur_ = graceRule(status, now);
+  cur_ = statusByte(graceRule(status, now));
   applyStatusAt(stickyRule(), now);
   HX_LOG_DEBUG(meter::kAlarmDebug, "After cur: " + std::string(statusName(cur_)) +
                                        ", sticky: " + std::string(statusName(sticky_)));
@@ -226,7 +234,11 @@ void ScoreKeeper::applyStatusAt(status_t s, htime::usec_time now) {
     explained = explained || explainedByDependency(s);
     code = explained ? explainedCode(s) : s;
   }
-  entered_ = updateEnteredTimes(entered_, code, dbms_, now.sec);
+  const EnteredTimes entered =
+      updateEnteredTimes(EnteredTimes{entered_warn_, entered_alert_}, code, dbms_, now.sec);
+  // Either the old value or now's seconds: both fit 32 bits.
+  entered_warn_ = static_cast<std::int32_t>(entered.warn);
+  entered_alert_ = static_cast<std::int32_t>(entered.alert);
   if (code == dbms_) {
     HX_LOG_DEBUG(meter::kAlarmDebug, "New status equals dbms status - not adding to notify queue");
     return;
@@ -235,7 +247,7 @@ void ScoreKeeper::applyStatusAt(status_t s, htime::usec_time now) {
   // The oldest unreported status stays: a change and its reversal within
   // one turn report nothing.
   notify_queue.try_emplace(this, dbms_);
-  dbms_ = code;
+  dbms_ = statusByte(code);
 }
 
 void ScoreKeeper::updateCounters(status_t status) {
@@ -253,10 +265,10 @@ void ScoreKeeper::updateCounters(status_t status) {
   if (d[0] == 0 && d[1] == 0 && d[2] == 0) return;
   status_change_queue.insert(id());
   propagate(d[0], d[1], d[2]);
-  own_unknown_ += static_cast<std::uint32_t>(d[0]);
-  own_warn_ += static_cast<std::uint32_t>(d[1]);
-  own_alert_ += static_cast<std::uint32_t>(d[2]);
-  counted_ = status;
+  own_unknown_ = static_cast<std::uint8_t>(own_unknown_ + d[0]);
+  own_warn_ = static_cast<std::uint8_t>(own_warn_ + d[1]);
+  own_alert_ = static_cast<std::uint8_t>(own_alert_ + d[2]);
+  counted_ = statusByte(status);
 }
 
 void ScoreKeeper::setPending(const tql::id_t& user, const std::string& comment) {
@@ -296,6 +308,12 @@ void ScoreKeeper::resetAllScores(const tql::id_t& /*user*/, const std::string& /
 
 void ScoreKeeper::checkin(std::int64_t /*time*/) {
   meter::log("Checkin for " + id().toString() + " ignored: not a node", 0);
+}
+
+void ScoreKeeper::setAlertStrategy(std::uint32_t strategy) {
+  alert_strategy_ = strategy == kFollowState || strategy == kScoreDriven
+                        ? static_cast<std::uint8_t>(strategy)
+                        : kOtherStrategy;
 }
 
 void ScoreKeeper::adjustedForDowntime() {
@@ -341,7 +359,7 @@ void ScoreKeeper::submitStatus() {
   HX_LOG_DEBUG(meter::kAlarmDebug, "Set status submit to dbms for id " + id().toString() +
                                        " status " + std::string(statusName(dbms_)));
   sink_->send(queues::devent_t<queues::SET_STATUS>(
-      queues::QUEUE_DBMS, 0, alarms::Set_Status_Data{id(), dbms_, entered_.warn, entered_.alert}));
+      queues::QUEUE_DBMS, 0, alarms::Set_Status_Data{id(), dbms_, entered_warn_, entered_alert_}));
 }
 
 // --- CheckScoreKeeper ---

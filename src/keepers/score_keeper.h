@@ -112,7 +112,7 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
   EventSink& sink() const { return *sink_; }
   void setThresholdSource(NodeLikeScoreKeeper* source) { threshold_source_ = source; }
   void setActive(bool active) { active_ = active; }
-  void setAlertStrategy(std::uint32_t strategy) { alert_strategy_ = strategy; }
+  void setAlertStrategy(std::uint32_t strategy);
   void setAcknowledgeRequired(bool required) { acknowledge_required_ = required; }
   void setRates(const Rates& rates) { rates_ = rates; }
   void setNoStatus(bool noStatus) { no_status_ = noStatus; }
@@ -121,6 +121,10 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
   void zeroScore(const tql::id_t& user, const std::string& comment);
 
  private:
+  // Every strategy other than following the state or a score derives no
+  // status: they are all kept as this one.
+  static constexpr std::uint8_t kOtherStrategy = 2;
+
   struct Pending {
     tql::id_t user;
     std::string comment;
@@ -139,33 +143,39 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
   tql::id_t pendingUser() const;
   std::string pendingComment() const;
 
+  // The fields are ordered for size: the first 4-byte field fills the
+  // room behind the EventTrackerOwner base, then come the 8-byte aligned
+  // fields, the 4-byte ones and the bytes. Statuses (0 to 13) and the
+  // keeper's own contributions (0 or 1 each) fit in a byte.
+  std::int32_t score_ = 0;
   EventSink* sink_;
   NodeLikeScoreKeeper* threshold_source_;
-  Rates rates_;
-  std::uint32_t alert_strategy_ = 0;
-  std::uint32_t state_ = kStateUnknown;
-  std::int32_t score_ = 0;
-  std::int32_t saved_score_ = -1;  // -1: nothing saved
-  htime::usec_time last_accumulation_;
-  status_t cur_ = kNoStatus;
-  status_t sticky_ = kNoStatus;
-  status_t counted_ = kNoStatus;
-  status_t dbms_ = kNoStatus;
-  EnteredTimes entered_;
-  htime::usec_time uninitialized_since_ = htime::never;
-  std::int32_t next_threshold_ = -1;
-  htime::usec_time deadline_ = htime::never;
-  std::uint32_t freeze_depth_ = 0;
-  // What this keeper added to its own counters, to prove it withdrew it.
-  std::uint32_t own_unknown_ = 0;
-  std::uint32_t own_warn_ = 0;
-  std::uint32_t own_alert_ = 0;
-  bool active_ = false;
-  bool acknowledge_required_ = false;
-  bool no_status_ = false;
   std::unique_ptr<Pending> pending_;  // rare: only after an acknowledgement or reset
   BoundaryRecord threshold_record_{*this};
   BoundaryRecord grace_record_{*this};
+  htime::usec_time last_accumulation_;
+  htime::usec_time uninitialized_since_ = htime::never;
+  htime::usec_time deadline_ = htime::never;
+  Rates rates_;
+  std::uint32_t state_ = kStateUnknown;
+  std::int32_t saved_score_ = -1;  // -1: nothing saved
+  // Seconds of the clock's 32-bit range when the DBMS status entered warn
+  // and alert; 0 when it is not there.
+  std::int32_t entered_warn_ = 0;
+  std::int32_t entered_alert_ = 0;
+  std::uint8_t alert_strategy_ = kFollowState;  // kFollowState, kScoreDriven or kOtherStrategy
+  std::uint8_t cur_ = kNoStatus;
+  std::uint8_t sticky_ = kNoStatus;
+  std::uint8_t counted_ = kNoStatus;
+  std::uint8_t dbms_ = kNoStatus;
+  std::uint8_t freeze_depth_ = 0;
+  // What this keeper added to its own counters, to prove it withdrew it.
+  std::uint8_t own_unknown_ = 0;
+  std::uint8_t own_warn_ = 0;
+  std::uint8_t own_alert_ = 0;
+  bool active_ = false;
+  bool acknowledge_required_ = false;
+  bool no_status_ = false;
 };
 
 class CheckScoreKeeper final : public ScoreKeeper {

@@ -66,6 +66,26 @@ TEST_F(CheckTest, ThresholdWakeUpComesWhenTheScoreReachesALevelAndNotAboveTheCei
   EXPECT_EQ(reported(kCheck), kWarn);
 }
 
+// Only strategies 0 and 1 derive a status; any other value, however large,
+// derives none (the keeper keeps the strategy in a byte).
+TEST_F(CheckTest, OnlyFollowStateAndScoreDrivenStrategiesDeriveAStatus) {
+  const struct {
+    std::uint32_t strategy;
+    status_t expected;
+  } cases[] = {{kFollowState, kAlert}, {kScoreDriven, kGood}, {2, kNoStatus},
+               {256, kNoStatus},       {257, kNoStatus},      {UINT32_MAX, kNoStatus}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.strategy);
+    CheckSpec cs;
+    cs.strategy = c.strategy;
+    build(cs);
+    state(kStateAlert);
+    EXPECT_EQ(check().curStatus(), c.expected);
+    sub.deleteTree();
+    turn();
+  }
+}
+
 TEST_F(CheckTest, UnknownIsUninitializedUntilTheGraceWakeUpEvenAfterAReconsideration) {
   build(CheckSpec{});
   advance(59);
