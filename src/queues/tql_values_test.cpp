@@ -122,26 +122,6 @@ TEST(TagSetForm, ReadsWritesAndPrintsAsASet) {
   }
 }
 
-// An origin held sparsely has the bytes and the text of the plain record,
-// and holds nothing when they are all zero.
-TEST(OriginForm, ReadsWritesAndPrintsAsTheRecord) {
-  const tql::origin_t cases[] = {
-      {},
-      {tql::id_t{0}, tql::id_t{}, 0},
-      {tql::id_t{1, 2, 3}, tql::id_t{4}, 0x01020304},
-      {tql::id_t{}, tql::id_t{}, 7},
-  };
-  for (const tql::origin_t& origin : cases) {
-    const Bytes bytes = written([&](ioprim& io) { queues::write(io, origin); });
-    SCOPED_TRACE(::testing::PrintToString(bytes));
-    const auto sparse = readFrom<tql::SparseValue<tql::origin_t>>(bytes);
-    EXPECT_EQ(sparse.get(), origin);
-    EXPECT_EQ(sparse.isDefault(), origin == tql::origin_t{});
-    EXPECT_EQ(written([&](ioprim& io) { queues::write(io, sparse); }), bytes);
-    EXPECT_EQ(text(sparse), text(origin));
-  }
-}
-
 // The byte form of a whole object with tags and an origin, field by field.
 TEST(ObjectForm, TagsAndOriginTakeTheirPlaces) {
   tql::object_t object;
@@ -160,6 +140,16 @@ TEST(ObjectForm, TagsAndOriginTakeTheirPlaces) {
   const auto back = readFrom<tql::object_t>(bytes);
   EXPECT_EQ(back.tags, object.tags);
   EXPECT_EQ(back.origin, object.origin);
+  EXPECT_EQ(text(back), text(object));
+  EXPECT_NE(
+      text(back).find("    origin: {\n      first: 1\n      second: \n      word: 6\n    }\n"),
+      std::string::npos)
+      << text(back);
+
+  // An all-zero origin reads as nothing held.
+  Bytes zero(expected.begin(), expected.end() - 16);  // then two empty ids and 0
+  zero.resize(zero.size() + 12, 0);
+  EXPECT_TRUE(readFrom<tql::object_t>(zero).origin.isDefault());
 }
 
 }  // namespace
