@@ -1,12 +1,14 @@
-// An object's flat property store reads, writes and prints exactly as an
-// ordered map of properties: the same bytes in give the same contents, the
-// same bytes out and the same text.
+// An object's flat property store, its compact tags and its sparse origin
+// read, write and print exactly as the ordered map, the set and the record
+// they stand for: the same bytes in give the same contents, the same bytes
+// out and the same text.
 #include "queues/tql_values.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -98,6 +100,56 @@ TEST(PropertyMapForm, ReadsWritesAndPrintsAsAnOrderedMap) {
               written([&](ioprim& io) { queues::write(io, tree); }));
     EXPECT_EQ(text(flat), text(tree));
   }
+}
+
+// Tags read, write and print as a set of numbers: sorted, without repeats.
+TEST(TagSetForm, ReadsWritesAndPrintsAsASet) {
+  const std::vector<std::vector<std::uint32_t>> cases = {
+      {}, {5}, {1, 9, 40}, {40, 9, 1, 9, 0xFFFFFFFFu, 1}};
+  for (const auto& tags : cases) {
+    SCOPED_TRACE(::testing::PrintToString(tags));
+    const Bytes bytes = written([&tags](ioprim& io) {
+      io.put<std::uint32_t>(static_cast<std::uint32_t>(tags.size()));
+      for (std::uint32_t tag : tags) io.put<std::uint32_t>(tag);
+    });
+    const auto compact = readFrom<tql::TagSet>(bytes);
+    const auto model = readFrom<std::set<std::uint32_t>>(bytes);
+    EXPECT_EQ(std::vector<std::uint32_t>(compact.begin(), compact.end()),
+              std::vector<std::uint32_t>(model.begin(), model.end()));
+    EXPECT_EQ(written([&](ioprim& io) { queues::write(io, compact); }),
+              written([&](ioprim& io) { queues::write(io, model); }));
+    EXPECT_EQ(text(compact), text(model));
+  }
+}
+
+// The byte form of a whole object with tags and an origin, field by field.
+TEST(ObjectForm, TagsAndOriginTakeTheirPlaces) {
+  tql::object_t object;
+  object.class_ = 3;
+  object.tags = {9, 2};
+  object.origin = tql::origin_t{tql::id_t{1}, tql::id_t{}, 6};
+  const Bytes bytes = written([&](ioprim& io) { queues::write(io, object); });
+  const Bytes expected = {
+      3, 0, 0, 0, 0, 0, 0, 0,                           // class_, flags
+      2, 0, 0, 0, 2, 0, 0, 0, 9, 0, 0, 0,               // tags
+      0, 0, 0, 0,                                       // id
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,   // version
+      0, 0, 0, 0, 0, 0, 0, 0,                           // properties, children
+      1, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 6, 0, 0, 0};  // origin: 1, empty id, 6
+  EXPECT_EQ(bytes, expected);
+  const auto back = readFrom<tql::object_t>(bytes);
+  EXPECT_EQ(back.tags, object.tags);
+  EXPECT_EQ(back.origin, object.origin);
+  EXPECT_EQ(text(back), text(object));
+  EXPECT_NE(
+      text(back).find("    origin: {\n      first: 1\n      second: \n      word: 6\n    }\n"),
+      std::string::npos)
+      << text(back);
+
+  // An all-zero origin reads as nothing held.
+  Bytes zero(expected.begin(), expected.end() - 16);  // then two empty ids and 0
+  zero.resize(zero.size() + 12, 0);
+  EXPECT_TRUE(readFrom<tql::object_t>(zero).origin.isDefault());
 }
 
 }  // namespace

@@ -100,6 +100,20 @@ class SampleFiller {
       value.insert(std::move(element));
     }
   }
+  // Draws as a std::set of the same numbers would.
+  void fillValue(tql::TagSet& value) {
+    for (std::uint32_t n = count(); n > 0; --n) {
+      std::uint32_t tag = 0;
+      fill(tag);
+      value.insert(tag);
+    }
+  }
+  template <class T>
+  void fillValue(tql::SparseValue<T>& value) {
+    T held{};
+    fill(held);
+    value.set(held);
+  }
   template <class A, class B>
   void fillValue(std::pair<A, B>& value) {
     fill(value.first);

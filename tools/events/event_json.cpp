@@ -569,6 +569,28 @@ struct Codec<std::set<T>> {
   }
 };
 
+template <>
+struct Codec<tql::TagSet> {
+  static Json to(const tql::TagSet& value) { return arrayToJson(value); }
+  static void from(const Json& j, tql::TagSet& value, const std::string& at) {
+    requireArray<std::uint32_t>(j, at);
+    std::vector<std::uint32_t> tags(j.size());
+    for (std::size_t i = 0; i < j.size(); ++i) fromJson(j[i], tags[i], childPointer(at, i));
+    value.assign(std::move(tags));
+  }
+};
+
+// The value itself; a missing member leaves it T{}.
+template <class T>
+struct Codec<tql::SparseValue<T>> {
+  static Json to(const tql::SparseValue<T>& value) { return toJson(value.get()); }
+  static void from(const Json& j, tql::SparseValue<T>& value, const std::string& at) {
+    T read_value = value.get();
+    fromJson(j, read_value, at);
+    value.set(read_value);
+  }
+};
+
 template <class A, class B>
 struct Codec<std::pair<A, B>> {
   static Json to(const std::pair<A, B>& value) {
