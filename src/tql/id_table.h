@@ -12,6 +12,12 @@
 // miss rarely touches an object and a hit reads the object it returns anyway.
 // Storing an address that uses the top bits fails a check.
 //
+// Stored objects are 8-byte aligned, which leaves the low 3 bits of an
+// address zero too: there a slot keeps its distance from the entry's home
+// slot (7 meaning 7 or more). Erasing moves the following entries of the run
+// back by their distances, so it reads an id only for an entry 7 or more
+// slots from home, and the entries around an erased one stay untouched.
+//
 // Every stored object must stay readable through `KeyOf` while it is in the
 // table, and its id must not change then: lookups, insertions, erasures and
 // growth read the ids of other entries to compare them or to find their home
@@ -26,6 +32,7 @@
 //           by reference).
 //   HashOf: stateless; HashOf{}(const id_t&) gives a well-mixed 64-bit hash:
 //           its top bits choose the home slot, bits 16 to 31 are the tag.
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -117,18 +124,20 @@ class IdTable {
     const auto address = reinterpret_cast<std::uintptr_t>(value);
     HX_CHECK(value != nullptr, "IdTable cannot store a null pointer");
     HX_CHECK((address & kTagBits) == 0, "IdTable cannot store an address with its top 16 bits set");
+    HX_CHECK((address & kDistanceBits) == 0,
+             "IdTable cannot store an address that is not 8-byte aligned");
     if ((size_ + 1) * 4 > slots_.size() * 3) grow();
     const auto& id = KeyOf{}(*value);
     const std::uint64_t hash = HashOf{}(id);
     const std::uint64_t tag = tagOf(hash);
-    for (std::size_t i = homeOf(hash);; i = next(i)) {
+    for (std::size_t i = homeOf(hash), distance = 0;; i = next(i), ++distance) {
       std::uint64_t& slot = slots_[i];
       if (slot == 0) {
         ++size_;
       } else if ((slot & kTagBits) != tag || !(KeyOf{}(*pointerOf(slot)) == id)) {
         continue;
       }
-      slot = tag | address;
+      slot = withDistance(tag | address, distance);
       return;
     }
   }
@@ -158,7 +167,7 @@ class IdTable {
     for (std::size_t i = homeOf(hash);; i = next(i)) {
       const std::uint64_t slot = slots_[i];
       if (slot == 0) return false;
-      if (slot == wanted) {
+      if ((slot & ~kDistanceBits) == wanted) {
         eraseAt(i);
         return true;
       }
@@ -183,15 +192,27 @@ class IdTable {
  private:
   static constexpr std::size_t kMinSlots = 16;
   static constexpr std::uint64_t kTagBits = 0xFFFFull << 48;
+  static constexpr std::uint64_t kDistanceBits = 7;
+  static constexpr std::uint64_t kFar = 7;
 
   static T* pointerOf(std::uint64_t slot) {
-    return reinterpret_cast<T*>(static_cast<std::uintptr_t>(slot & ~kTagBits));
+    return reinterpret_cast<T*>(static_cast<std::uintptr_t>(slot & ~(kTagBits | kDistanceBits)));
+  }
+  static std::uint64_t withDistance(std::uint64_t slot, std::size_t distance) {
+    return (slot & ~kDistanceBits) | std::min<std::uint64_t>(distance, kFar);
   }
   static std::uint64_t tagOf(std::uint64_t hash) { return ((hash >> 16) & 0xFFFF) << 48; }
   std::size_t homeOf(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> shift_); }
   // The home slot of a stored entry: reads the object's id.
   std::size_t homeOfSlot(std::uint64_t slot) const {
     return homeOf(HashOf{}(KeyOf{}(*pointerOf(slot))));
+  }
+  // How far the entry in slot `i` is from its home; reads the object's id
+  // only when the slot keeps no exact distance.
+  std::size_t distanceOf(std::uint64_t slot, std::size_t i) const {
+    const std::uint64_t kept = slot & kDistanceBits;
+    if (kept < kFar) return static_cast<std::size_t>(kept);
+    return (i - homeOfSlot(slot)) & mask_;
   }
   std::size_t next(std::size_t i) const { return (i + 1) & mask_; }
 
@@ -206,8 +227,9 @@ class IdTable {
     for (const std::uint64_t slot : old) {
       if (slot == 0) continue;
       std::size_t i = homeOfSlot(slot);
-      while (slots_[i] != 0) i = next(i);
-      slots_[i] = slot;
+      std::size_t distance = 0;
+      for (; slots_[i] != 0; i = next(i)) ++distance;
+      slots_[i] = withDistance(slot, distance);
     }
   }
 
@@ -216,9 +238,10 @@ class IdTable {
   // reachable from its home without a tombstone.
   void eraseAt(std::size_t hole) {
     for (std::size_t i = next(hole); slots_[i] != 0; i = next(i)) {
-      const std::size_t home = homeOfSlot(slots_[i]);
-      if (((i - home) & mask_) >= ((i - hole) & mask_)) {
-        slots_[hole] = slots_[i];
+      const std::size_t distance = distanceOf(slots_[i], i);
+      const std::size_t gap = (i - hole) & mask_;
+      if (distance >= gap) {
+        slots_[hole] = withDistance(slots_[i], distance - gap);
         hole = i;
       }
     }
