@@ -151,8 +151,8 @@ struct Mirror {
     data.res.push_back(makeTree(nodes, plans));
     subscriber.handleSelect(data);
     drainQueues();
-    for (const auto& [id, k] : keepers::scoreKeepers) {
-      if (id[0] == 2) checks.push_back(k);
+    for (keepers::ScoreKeeper* k : keepers::scoreKeepers) {
+      if (k->id()[0] == 2) checks.push_back(k);
     }
   }
   ~Mirror() {

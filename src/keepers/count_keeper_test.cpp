@@ -82,7 +82,8 @@ class CountModelTest : public CountTest {
   }
 
   void expectConsistent(const std::string& step) {
-    for (const auto& [id, k] : countKeepers) {
+    for (CountKeeper* k : countKeepers) {
+      const tql::id_t& id = k->id();
       EXPECT_EQ(recount(*k),
                 (std::vector<std::uint32_t>{k->unknownCount(), k->warnCount(), k->alertCount()}))
           << id << " after " << step;
@@ -155,8 +156,8 @@ TEST_F(CountModelTest, RandomChangesKeepCountsAndLinksExact) {
         auto it = scoreKeepers.begin();
         std::advance(it, pick(static_cast<std::uint32_t>(scoreKeepers.size())));
         const std::uint32_t state = pick(5);
-        what = "state " + std::to_string(state) + " for " + it->first.toString();
-        it->second->setCurState(state);
+        what = "state " + std::to_string(state) + " for " + (*it)->id().toString();
+        (*it)->setCurState(state);
         break;
       }
       case 4:

@@ -185,11 +185,19 @@ void IncrementalSubscriber::setRoot(object_ptr tree) {
     return;
   }
   const id_t old_id = indexId(*root_->object);
-  merge(*root_, std::move(tree));
-  if (indexId(*root_->object) != old_id) {
+  if (indexId(*tree) == old_id) {
+    merge(*root_, std::move(tree));
+  } else {
     // The root keeps its object whatever the new tree's top is called; the
-    // index follows the new name.
+    // index follows the new name. The index reads ids from the nodes, so the
+    // root leaves it before it takes the node of another id.
     index_.eraseIf(old_id, root_.get());
+    try {
+      merge(*root_, std::move(tree));
+    } catch (...) {
+      indexInsert(*root_);
+      throw;
+    }
     indexInsert(*root_);
   }
   root_->update(true);
@@ -435,7 +443,7 @@ void IncrementalSubscriber::indexInsert(Object& o) {
   // A later object of the same id wins: when a full result moves an object
   // to a parent that is merged before its old one, the new object is built
   // before the old one goes, and must stay indexed after that.
-  index_.assign(indexId(*o.object), &o);
+  index_.insert_or_assign(&o);
 }
 
 void IncrementalSubscriber::indexErase(const Object& o) noexcept {

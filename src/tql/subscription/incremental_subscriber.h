@@ -45,8 +45,8 @@
 #include "queues/event.h"
 #include "queues/tql_values.h"
 #include "tql/id.h"
+#include "tql/id_table.h"
 #include "tql/subscription/child_map.h"
-#include "tql/subscription/id_index.h"
 
 namespace tql {
 
@@ -54,8 +54,14 @@ class IncrementalSubscriber {
  public:
   class Object;
   using ObjectPtr = std::unique_ptr<Object>;
+  // The id an object is indexed under: indexId of its node, read from the
+  // node whenever the index needs it (an object's node keeps its index id
+  // while the object is indexed).
+  struct IndexKey {
+    id_t operator()(const Object& o) const;
+  };
   // Every object of the tree by its index id (see indexId).
-  using Index = IdIndex<Object>;
+  using Index = IdTable<Object, IndexKey>;
 
   // One mirrored object. Fields are public so that derived objects can walk
   // the tree; they are maintained by the subscriber and must not be changed
@@ -157,5 +163,9 @@ class IncrementalSubscriber {
   Index index_;
   ObjectPtr root_;
 };
+
+inline id_t IncrementalSubscriber::IndexKey::operator()(const Object& o) const {
+  return indexId(*o.object);
+}
 
 }  // namespace tql

@@ -360,7 +360,7 @@ class ModelRun {
 
   std::map<id_t, const Object*> objects() const {
     std::map<id_t, const Object*> out;
-    for (const auto& [id, o] : s_.index()) out[id] = o;
+    for (Object* o : s_.index()) out[IncrementalSubscriber::indexId(*o->object)] = o;
     return out;
   }
 

@@ -58,6 +58,25 @@ TEST_F(SubscriberTest, ReselectWithNewRootIdReindexesTheRoot) {
   EXPECT_EQ(s_.find({0, 1}), nullptr);
 }
 
+// The index reads an object's id from its node: renaming the root while
+// many of its children come and go must leave every object findable.
+TEST_F(SubscriberTest, ReselectWithNewRootIdAndNewChildrenKeepsTheIndexWhole) {
+  const auto tree = [](std::uint32_t root, std::uint32_t first) {
+    object_ptr top = node({0, root});
+    for (std::uint32_t i = first; i < first + 200; ++i) top->children.push_back(node({1, i}));
+    return top;
+  };
+  select(tree(1, 0));
+  Object* const root = s_.root();
+  for (std::uint32_t round = 2; round < 6; ++round) {
+    select(tree(round, 100 * round));
+    EXPECT_EQ(s_.root(), root);
+    EXPECT_EQ(s_.find({0, round}), root);
+    EXPECT_EQ(s_.find({0, round - 1}), nullptr);
+    EXPECT_EQ(s_.find({1, 100 * round - 1}), nullptr);
+  }
+}
+
 // --- Objects without an id ---
 
 TEST_F(SubscriberTest, ObjectWithoutIdIsIndexedUnderItsClass) {

@@ -1,0 +1,188 @@
+#include "tql/id_table.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace tql {
+namespace {
+
+// A stored object: the table reads its id through the pointer.
+struct alignas(8) Thing {
+  id_t id;
+};
+
+// Counts the ids the table reads, to see that tags spare the reads.
+std::size_t keyReads = 0;
+
+struct ThingId {
+  const id_t& operator()(const Thing& t) const {
+    ++keyReads;
+    return t.id;
+  }
+};
+
+// Hashes that force the hard cases: every id with the same tag (so every
+// probe reads ids), few home slots (long runs), one home slot at the very
+// end (a run that always wraps around the table's end).
+struct SameTag {
+  std::uint64_t operator()(const id_t& id) const { return IdHash{}(id) & ~0xFFFF0000ull; }
+};
+struct FewHomesSameTag {
+  std::uint64_t operator()(const id_t& id) const {
+    return (static_cast<std::uint64_t>(id.hash() % 4) << 62) | 0x5A5A0000ull;
+  }
+};
+struct LastHomeAnyTag {
+  std::uint64_t operator()(const id_t& id) const { return ~0ull << 32 | (IdHash{}(id) >> 32); }
+};
+
+// Random insertions, replacements, erasures by id and by address (matching
+// and not), reservations (growing the table, and smaller ones that must not
+// shrink it) and lookups of every id against a std::map, on a new table and
+// again on a cleared one. The id space is small so that runs are
+// long, and the table grows to about 300 entries, shrinks and grows again.
+template <class Hash>
+void checkAgainstMap(unsigned seed) {
+  using Table = IdTable<Thing, ThingId, Hash>;
+  std::vector<id_t> ids{{}, {0, 1}, {1, 2, 0}};  // {1, 2, 0} is another id than {1, 2}
+  for (std::uint32_t c = 0; c < 150; ++c) {
+    ids.push_back({2, c});
+    ids.push_back({1, c});
+    ids.push_back({c, 2, 7});
+  }
+  // Two objects per id, so that replacing changes the stored address.
+  std::deque<Thing> things;
+  for (const id_t& id : ids) {
+    things.push_back({id});
+    things.push_back({id});
+  }
+  const auto thingOf = [&](std::size_t n, unsigned which) { return &things[2 * n + which]; };
+
+  std::mt19937 random(seed);
+  Table table;
+  std::map<id_t, Thing*> model;
+  const auto expectSame = [&](int step) {
+    SCOPED_TRACE("step " + std::to_string(step));
+    ASSERT_EQ(table.size(), model.size());
+    ASSERT_EQ(table.empty(), model.empty());
+    for (const id_t& id : ids) {
+      const auto it = model.find(id);
+      ASSERT_EQ(table.find(id), it == model.end() ? nullptr : it->second) << id;
+      ASSERT_EQ(table.contains(id), it != model.end()) << id;
+    }
+    // Iteration yields every stored object exactly once.
+    std::map<id_t, Thing*> seen;
+    for (Thing* t : table) ASSERT_TRUE(seen.emplace(t->id, t).second) << t->id;
+    ASSERT_EQ(seen, model);
+  };
+
+  for (int round = 0; round < 2; ++round) {
+    // Empty, with no storage at all or (cleared) with room reserved: finds
+    // nothing, erases nothing.
+    if (round == 1) table.reserve(400);
+    expectSame(-1);
+    EXPECT_FALSE(table.erase(ids[1]));
+    EXPECT_FALSE(table.eraseIf(ids[1], thingOf(1, 0)));
+    EXPECT_EQ(table.begin(), table.end());
+    for (int step = 0; step < 12000; ++step) {
+      const std::size_t n = random() % ids.size();
+      const id_t& id = ids[n];
+      Thing* const thing = thingOf(n, random() % 2);
+      const bool growing = (step / 3000) % 2 == 0;
+      const unsigned op = random() % 6;
+      if (op < 3 ? growing : !growing) {
+        table.insert_or_assign(thing);
+        model[id] = thing;
+      } else if (op % 2 == 0) {
+        EXPECT_EQ(table.erase(id), model.erase(id) == 1) << id;
+      } else {
+        const auto it = model.find(id);
+        const bool stored = it != model.end() && it->second == thing;
+        EXPECT_EQ(table.eraseIf(id, thing), stored) << id;
+        if (stored) model.erase(it);
+      }
+      if (step % 2500 == 0) table.reserve(step % 5000 == 0 ? 600 : 10);
+      if (step % 97 == 0) expectSame(step);
+    }
+    expectSame(-1);
+    table.clear();
+    model.clear();
+  }
+}
+
+TEST(IdTableTest, BehavesAsAMapWhateverTheHashes) {
+  const struct {
+    const char* name;
+    void (*run)(unsigned);
+  } cases[] = {
+      {"production hash", &checkAgainstMap<IdHash>},
+      {"one tag for all", &checkAgainstMap<SameTag>},
+      {"four homes, one tag", &checkAgainstMap<FewHomesSameTag>},
+      {"home at the end", &checkAgainstMap<LastHomeAnyTag>},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (unsigned seed = 1; seed <= 2; ++seed) c.run(seed);
+  }
+}
+
+// A miss stops at a tag mismatch almost always, and a hit reads only the
+// object it returns: ids are read about once per hit.
+TEST(IdTableTest, TagsSpareReadingIds) {
+  std::vector<Thing> things(3000);
+  for (std::uint32_t i = 0; i < 3000; ++i) things[i].id = {1, i};
+  IdTable<Thing, ThingId> table;
+  for (Thing& t : things) table.insert_or_assign(&t);
+  keyReads = 0;
+  for (std::uint32_t i = 0; i < 3000; ++i) ASSERT_EQ(table.find({2, i}), nullptr);
+  EXPECT_LT(keyReads, 10u);
+  keyReads = 0;
+  for (const Thing& t : things) ASSERT_EQ(table.find(t.id), &t);
+  EXPECT_LT(keyReads, 3010u);
+  // Erasing moves neighbours by the distances kept in their slots, reading
+  // the ids of far ones only.
+  keyReads = 0;
+  for (std::uint32_t i = 0; i < 3000; i += 2) ASSERT_TRUE(table.eraseIf({1, i}, &things[i]));
+  EXPECT_LT(keyReads, 1000u);  // about 5000 reading every neighbour's id
+}
+
+// The stored object is found by address: its id is not read, as it may be
+// half destroyed.
+TEST(IdTableTest, EraseByAddressDoesNotReadTheErasedObject) {
+  std::vector<Thing> things(100);
+  IdTable<Thing, ThingId, SameTag> table;
+  for (std::uint32_t i = 0; i < 100; ++i) {
+    things[i].id = {3, i};
+    table.insert_or_assign(&things[i]);
+  }
+  for (std::uint32_t i = 0; i < 100; i += 2) {
+    things[i].id = {9, 9, 9};
+    ASSERT_TRUE(table.eraseIf({3, i}, &things[i])) << i;
+  }
+  EXPECT_EQ(table.size(), 50u);
+  for (std::uint32_t i = 1; i < 100; i += 2) ASSERT_EQ(table.find({3, i}), &things[i]) << i;
+}
+
+TEST(IdTableDeathTest, RefusesNullAndAddressesThatUseItsSpareBits) {
+  IdTable<Thing, ThingId> table;
+  EXPECT_DEATH(table.insert_or_assign(nullptr),
+               "Assertion failed: IdTable cannot store a null pointer");
+  Thing* const high = reinterpret_cast<Thing*>(std::uintptr_t{1} << 63 | 0x1000);
+  EXPECT_DEATH(table.insert_or_assign(high),
+               "Assertion failed: IdTable cannot store an address with its top 16 bits set");
+  Thing* const low = reinterpret_cast<Thing*>(std::uintptr_t{1} << 48 | 0x1000);
+  EXPECT_DEATH(table.insert_or_assign(low),
+               "Assertion failed: IdTable cannot store an address with its top 16 bits set");
+  Thing* const odd = reinterpret_cast<Thing*>(std::uintptr_t{0x1004});
+  EXPECT_DEATH(table.insert_or_assign(odd),
+               "Assertion failed: IdTable cannot store an address that is not 8-byte aligned");
+}
+
+}  // namespace
+}  // namespace tql
