@@ -32,11 +32,11 @@ struct version_t {
   std::string toString() const;
 };
 
-// A set of tag numbers, iterated in ascending order, with the part of
-// std::set's interface that callers use. The DBMS sends tags for hardly any
-// object, and a mirror holds hundreds of thousands of objects, so an empty
-// set is one null pointer; a non-empty one is a single block holding its
-// size, its room and the sorted numbers. Iterators do not survive a change.
+// A set of tag numbers, iterated in ascending order, offering what callers
+// use of std::set. The DBMS sends tags for hardly any object, and a mirror
+// holds hundreds of thousands of objects, so an empty set is one null
+// pointer; a non-empty one is a single block holding its size, its room and
+// the sorted numbers. Iterators do not survive a change.
 class TagSet {
  public:
   using value_type = std::uint32_t;
