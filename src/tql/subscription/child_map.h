@@ -48,6 +48,10 @@ class ChildMap {
   }
   const V& at(const id_t& id) const { return const_cast<ChildMap&>(*this).at(id); }
 
+  // Makes room for n entries at once, so a map built from a known number of
+  // children holds no unused room.
+  void reserve(std::size_t n) { entries_.reserve(n); }
+
   // Inserts (id, value) unless id is there already; then `value` is left
   // untouched. Returns the entry of id and whether it was inserted. The
   // hint only makes appending at the end cheap; any hint gives the same

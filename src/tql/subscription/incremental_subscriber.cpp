@@ -297,6 +297,7 @@ IncrementalSubscriber::ObjectPtr IncrementalSubscriber::buildSubtree(Object* par
   HX_CHECK(o != nullptr && o->parent == parent, "Parent is wrong after createChild");
   HX_CHECK(o->object.get() == raw, "Object pointer is wrong createChild");
   indexInsert(*o);
+  o->children.reserve(raw->children.size());
   try {
     for (std::size_t i = 0; i < raw->children.size(); ++i) buildChildAt(*o, i, false);
   } catch (...) {
