@@ -105,17 +105,8 @@ class IdTable {
 
   // The object stored under `id`, or null.
   [[nodiscard]] T* find(const id_t& id) const {
-    if (size_ == 0) return nullptr;
-    const std::uint64_t hash = HashOf{}(id);
-    const std::uint64_t tag = tagOf(hash);
-    for (std::size_t i = homeOf(hash);; i = next(i)) {
-      const std::uint64_t slot = slots_[i];
-      if (slot == 0) return nullptr;
-      if ((slot & kTagBits) == tag) {
-        T* const value = pointerOf(slot);
-        if (KeyOf{}(*value) == id) return value;
-      }
-    }
+    const std::size_t i = slotOf(id);
+    return i == kNone ? nullptr : pointerOf(slots_[i]);
   }
   [[nodiscard]] bool contains(const id_t& id) const { return find(id) != nullptr; }
 
@@ -144,17 +135,10 @@ class IdTable {
 
   // Removes the object stored under `id`, if any; true when there was one.
   bool erase(const id_t& id) {
-    if (size_ == 0) return false;
-    const std::uint64_t hash = HashOf{}(id);
-    const std::uint64_t tag = tagOf(hash);
-    for (std::size_t i = homeOf(hash);; i = next(i)) {
-      const std::uint64_t slot = slots_[i];
-      if (slot == 0) return false;
-      if ((slot & kTagBits) == tag && KeyOf{}(*pointerOf(slot)) == id) {
-        eraseAt(i);
-        return true;
-      }
-    }
+    const std::size_t i = slotOf(id);
+    if (i == kNone) return false;
+    eraseAt(i);
+    return true;
   }
 
   // Removes `value` when it is the object stored under `id`; true when it
@@ -191,6 +175,7 @@ class IdTable {
 
  private:
   static constexpr std::size_t kMinSlots = 16;
+  static constexpr std::size_t kNone = SIZE_MAX;
   static constexpr std::uint64_t kTagBits = 0xFFFFull << 48;
   static constexpr std::uint64_t kDistanceBits = 7;
   static constexpr std::uint64_t kFar = 7;
@@ -215,6 +200,19 @@ class IdTable {
     return (i - homeOfSlot(slot)) & mask_;
   }
   std::size_t next(std::size_t i) const { return (i + 1) & mask_; }
+
+  // The slot holding the object stored under `id`, or kNone. Reads the ids
+  // of entries whose tag matches only.
+  std::size_t slotOf(const id_t& id) const {
+    if (size_ == 0) return kNone;
+    const std::uint64_t hash = HashOf{}(id);
+    const std::uint64_t tag = tagOf(hash);
+    for (std::size_t i = homeOf(hash);; i = next(i)) {
+      const std::uint64_t slot = slots_[i];
+      if (slot == 0) return kNone;
+      if ((slot & kTagBits) == tag && KeyOf{}(*pointerOf(slot)) == id) return i;
+    }
+  }
 
   void grow() { rehash(slots_.empty() ? kMinSlots : slots_.size() * 2); }
 
