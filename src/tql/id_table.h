@@ -188,7 +188,7 @@ class IdTable {
           return true;
         }
       }
-      if (overflowOf(bucket) == 0) return false;
+      if (!overflows(bucket)) return false;
     }
     return false;
   }
@@ -238,6 +238,12 @@ class IdTable {
     }
     return count;
   }
+  // overflowOf(bucket) != 0, without assembling the count.
+  static bool overflows(const Bucket& bucket) {
+    std::uint64_t bits = 0;
+    for (const std::uint64_t slot : bucket.slots) bits |= slot;
+    return (bits & kCountBits) != 0;
+  }
   static void setOverflow(Bucket& bucket, std::uint32_t count) {
     for (std::size_t s = 0; s < kWidth; ++s) {
       bucket.slots[s] = (bucket.slots[s] & ~kCountBits) | ((count >> (3 * s)) & kCountBits);
@@ -274,7 +280,7 @@ class IdTable {
           return {b, s};
         }
       }
-      if (overflowOf(bucket) == 0) break;
+      if (!overflows(bucket)) break;
     }
     return {0, kNoSlot};
   }
