@@ -1,10 +1,16 @@
 #pragma once
-// A hash table of (not owned) objects found by their id: open addressing with
-// linear probing over one array of 8-byte slots. A slot holds only the
-// object's address; the id is read from the object itself through `KeyOf`,
-// so the table costs a third of what an array of (id, pointer) pairs costs.
-// It indexes every mirrored object and every keeper (100k and more), where
-// that difference is megabytes.
+// A hash table of (not owned) objects found by their id: open addressing over
+// buckets of eight 8-byte slots, one bucket to a 64-byte cache line. A slot
+// holds only the object's address; the id is read from the object itself
+// through `KeyOf`, so the table costs a third of what an array of
+// (id, pointer) pairs costs. It indexes every mirrored object and every
+// keeper (100k and more), where that difference is megabytes.
+//
+// An id's hash chooses its home bucket; the id goes into the first bucket
+// from there (wrapping at the end) that has a free slot. The production hash
+// gives ids that differ only in the low bits of their last component the
+// same home, so that neighbouring ids, which tend to be looked up one after
+// another, share a cache line.
 //
 // Addresses of user-space objects on x86-64 and arm64 Linux leave the top 16
 // bits zero: a slot keeps 16 bits of the id's hash there (the tag). A lookup
@@ -13,26 +19,27 @@
 // Storing an address that uses the top bits fails a check.
 //
 // Stored objects are 8-byte aligned, which leaves the low 3 bits of an
-// address zero too: there a slot keeps its distance from the entry's home
-// slot (7 meaning 7 or more). Erasing moves the following entries of the run
-// back by their distances, so it reads an id only for an entry 7 or more
-// slots from home, and the entries around an erased one stay untouched.
+// address zero too: the eight slots of a bucket keep there, 3 bits each, the
+// bucket's overflow count, the number of stored ids whose home lies before
+// the bucket (in probing order) and that sit after it. A lookup stops at the
+// first bucket whose overflow count is zero, so a miss reads one line almost
+// always. Erasing empties the slot and lowers the counts on the way from the
+// id's home: it moves no entry and reads no other id, and there are no
+// tombstones, so lookups stay short however many objects come and go. At
+// most three quarters of the slots are used; the table doubles beyond that.
 //
 // Every stored object must stay readable through `KeyOf` while it is in the
-// table, and its id must not change then: lookups, insertions, erasures and
-// growth read the ids of other entries to compare them or to find their home
-// slots. Erasing shifts the following entries of a run back, so there are no
-// tombstones and lookups stay short however many objects come and go. At
-// most three quarters of the slots are used; the table doubles beyond that.
+// table, and its id must not change then: lookups and insertions read the
+// ids of entries whose tag matches, growth reads every id to place it anew.
 //
 // Iteration yields the stored pointers in slot order (no particular id
 // order); any change to the table invalidates iterators.
 //
 //   KeyOf:  stateless; KeyOf{}(const T&) gives the object's id (by value or
 //           by reference).
-//   HashOf: stateless; HashOf{}(const id_t&) gives a well-mixed 64-bit hash:
-//           its top bits choose the home slot, bits 16 to 31 are the tag.
-#include <algorithm>
+//   HashOf: stateless; HashOf{}(const id_t&) gives a 64-bit hash: its top
+//           bits choose the home bucket, bits 16 to 31 are the tag; the tags
+//           of ids with the same home should differ.
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -45,11 +52,24 @@
 
 namespace tql {
 
-// The id's own hash spread by Fibonacci hashing: every bit of the product's
-// top and middle bits depends on the id.
+// Fibonacci hashing of the id's components. The home bucket comes from the
+// id with the low three bits of its last component cleared, so that the eight
+// neighbours 8k .. 8k+7 share a home; the tag comes from the whole id.
 struct IdHash {
+  static constexpr std::uint32_t kNeighbours = 8;
+
   std::uint64_t operator()(const id_t& id) const noexcept {
-    return static_cast<std::uint64_t>(id.hash()) * 0x9E3779B97F4A7C15ull;
+    constexpr std::uint64_t kGolden = 0x9E3779B97F4A7C15ull;
+    constexpr std::uint64_t kTagField = 0xFFFF0000ull;
+    const auto finish = [](std::uint64_t h) { return (h ^ (h >> 29)) * kGolden; };
+    const std::size_t n = id.size();
+    if (n == 0) return finish(0);
+    std::uint64_t h = n;
+    for (std::size_t i = 0; i + 1 < n; ++i) h = (h ^ id.begin()[i]) * kGolden;
+    const std::uint32_t last = id.begin()[n - 1];
+    const std::uint64_t home = finish((h ^ (last & ~(kNeighbours - 1))) * kGolden);
+    const std::uint64_t own = finish((h ^ last) * kGolden);
+    return (home & ~kTagField) | (own & kTagField);
   }
 };
 
@@ -58,6 +78,12 @@ static_assert(sizeof(void*) == 8 && sizeof(std::uintptr_t) == 8);
 
 template <class T, class KeyOf, class HashOf = IdHash>
 class IdTable {
+  static constexpr std::size_t kWidth = 8;  // slots in a bucket
+  struct alignas(64) Bucket {
+    std::uint64_t slots[kWidth] = {};
+  };
+  static_assert(sizeof(Bucket) == 64);
+
  public:
   using value_type = T*;
 
@@ -70,9 +96,9 @@ class IdTable {
     using reference = T*;
 
     iterator() = default;
-    T* operator*() const { return pointerOf(*slot_); }
+    T* operator*() const { return pointerOf(bucket_->slots[slot_]); }
     iterator& operator++() {
-      ++slot_;
+      advance();
       skipFree();
       return *this;
     }
@@ -85,28 +111,35 @@ class IdTable {
 
    private:
     friend class IdTable;
-    iterator(const std::uint64_t* slot, const std::uint64_t* end) : slot_(slot), end_(end) {
-      skipFree();
+    iterator(const Bucket* bucket, const Bucket* end) : bucket_(bucket), end_(end) { skipFree(); }
+    void advance() {
+      if (++slot_ == kWidth) {
+        slot_ = 0;
+        ++bucket_;
+      }
     }
     void skipFree() {
-      while (slot_ != end_ && *slot_ == 0) ++slot_;
+      while (bucket_ != end_ && pointerOf(bucket_->slots[slot_]) == nullptr) advance();
     }
-    const std::uint64_t* slot_ = nullptr;
-    const std::uint64_t* end_ = nullptr;
+    const Bucket* bucket_ = nullptr;
+    const Bucket* end_ = nullptr;
+    std::size_t slot_ = 0;
   };
   using const_iterator = iterator;
 
   [[nodiscard]] std::size_t size() const { return size_; }
   [[nodiscard]] bool empty() const { return size_ == 0; }
-  [[nodiscard]] iterator begin() const { return {slots_.data(), slots_.data() + slots_.size()}; }
+  [[nodiscard]] iterator begin() const {
+    return {buckets_.data(), buckets_.data() + buckets_.size()};
+  }
   [[nodiscard]] iterator end() const {
-    return {slots_.data() + slots_.size(), slots_.data() + slots_.size()};
+    return {buckets_.data() + buckets_.size(), buckets_.data() + buckets_.size()};
   }
 
   // The object stored under `id`, or null.
   [[nodiscard]] T* find(const id_t& id) const {
-    const std::size_t i = slotOf(id);
-    return i == kNone ? nullptr : pointerOf(slots_[i]);
+    const Place p = placeOf(id);
+    return p.found() ? pointerOf(buckets_[p.bucket].slots[p.slot]) : nullptr;
   }
   [[nodiscard]] bool contains(const id_t& id) const { return find(id) != nullptr; }
 
@@ -115,29 +148,27 @@ class IdTable {
     const auto address = reinterpret_cast<std::uintptr_t>(value);
     HX_CHECK(value != nullptr, "IdTable cannot store a null pointer");
     HX_CHECK((address & kTagBits) == 0, "IdTable cannot store an address with its top 16 bits set");
-    HX_CHECK((address & kDistanceBits) == 0,
+    HX_CHECK((address & kCountBits) == 0,
              "IdTable cannot store an address that is not 8-byte aligned");
-    if ((size_ + 1) * 4 > slots_.size() * 3) grow();
+    if ((size_ + 1) * 4 > capacity() * 3) grow();
     const auto& id = KeyOf{}(*value);
     const std::uint64_t hash = HashOf{}(id);
-    const std::uint64_t tag = tagOf(hash);
-    for (std::size_t i = homeOf(hash), distance = 0;; i = next(i), ++distance) {
-      std::uint64_t& slot = slots_[i];
-      if (slot == 0) {
-        ++size_;
-      } else if ((slot & kTagBits) != tag || !(KeyOf{}(*pointerOf(slot)) == id)) {
-        continue;
-      }
-      slot = withDistance(tag | address, distance);
+    const std::uint64_t entry = tagOf(hash) | address;
+    if (const Place p = placeOf(id, hash); p.found()) {
+      std::uint64_t& slot = buckets_[p.bucket].slots[p.slot];
+      slot = (slot & kCountBits) | entry;
       return;
     }
+    place(homeOf(hash), entry);
+    ++size_;
   }
 
   // Removes the object stored under `id`, if any; true when there was one.
   bool erase(const id_t& id) {
-    const std::size_t i = slotOf(id);
-    if (i == kNone) return false;
-    eraseAt(i);
+    const std::uint64_t hash = HashOf{}(id);
+    const Place p = placeOf(id, hash);
+    if (!p.found()) return false;
+    eraseAt(homeOf(hash), p);
     return true;
   }
 
@@ -148,107 +179,153 @@ class IdTable {
     if (size_ == 0 || value == nullptr) return false;
     const std::uint64_t hash = HashOf{}(id);
     const std::uint64_t wanted = tagOf(hash) | reinterpret_cast<std::uintptr_t>(value);
-    for (std::size_t i = homeOf(hash);; i = next(i)) {
-      const std::uint64_t slot = slots_[i];
-      if (slot == 0) return false;
-      if ((slot & ~kDistanceBits) == wanted) {
-        eraseAt(i);
-        return true;
+    const std::size_t home = homeOf(hash);
+    for (std::size_t b = home, n = 0; n < buckets_.size(); b = next(b), ++n) {
+      const Bucket& bucket = buckets_[b];
+      for (std::size_t s = 0; s < kWidth; ++s) {
+        if ((bucket.slots[s] & ~kCountBits) == wanted) {
+          eraseAt(home, {b, s});
+          return true;
+        }
       }
+      if (!overflows(bucket)) return false;
     }
+    return false;
   }
 
   // Makes room for `n` objects without growing again; never shrinks.
   void reserve(std::size_t n) {
-    std::size_t capacity = slots_.empty() ? kMinSlots : slots_.size();
-    while (n * 4 > capacity * 3) capacity *= 2;
-    if (capacity != slots_.size()) rehash(capacity);
+    std::size_t buckets = buckets_.empty() ? kMinBuckets : buckets_.size();
+    while (n * 4 > buckets * kWidth * 3) buckets *= 2;
+    if (buckets != buckets_.size()) rehash(buckets);
   }
 
   // Empties the table and gives its storage back.
   void clear() {
-    slots_ = {};
-    mask_ = 0;
+    buckets_ = {};
     shift_ = 64;
     size_ = 0;
   }
 
  private:
-  static constexpr std::size_t kMinSlots = 16;
-  static constexpr std::size_t kNone = SIZE_MAX;
+  static constexpr std::size_t kMinBuckets = 2;
+  static constexpr std::size_t kNoSlot = SIZE_MAX;
   static constexpr std::uint64_t kTagBits = 0xFFFFull << 48;
-  static constexpr std::uint64_t kDistanceBits = 7;
-  static constexpr std::uint64_t kFar = 7;
+  static constexpr std::uint64_t kCountBits = 7;
+  static constexpr std::uint64_t kAddressBits = ~(kTagBits | kCountBits);
+  // The overflow count is 3 bits of each of the eight slots. It sticks at
+  // its largest value, which only growth then corrects: a lookup goes on
+  // past such a bucket, which is slower but never wrong.
+  static constexpr std::uint32_t kStuck = (1u << (3 * kWidth)) - 1;
+
+  // Where an id sits: bucket and slot, or slot == kNoSlot.
+  struct Place {
+    std::size_t bucket;
+    std::size_t slot;
+    [[nodiscard]] bool found() const { return slot != kNoSlot; }
+  };
 
   static T* pointerOf(std::uint64_t slot) {
-    return reinterpret_cast<T*>(static_cast<std::uintptr_t>(slot & ~(kTagBits | kDistanceBits)));
+    return reinterpret_cast<T*>(static_cast<std::uintptr_t>(slot & kAddressBits));
   }
-  static std::uint64_t withDistance(std::uint64_t slot, std::size_t distance) {
-    return (slot & ~kDistanceBits) | std::min<std::uint64_t>(distance, kFar);
-  }
+  static bool isFree(std::uint64_t slot) { return (slot & kAddressBits) == 0; }
   static std::uint64_t tagOf(std::uint64_t hash) { return ((hash >> 16) & 0xFFFF) << 48; }
+
+  static std::uint32_t overflowOf(const Bucket& bucket) {
+    std::uint32_t count = 0;
+    for (std::size_t s = 0; s < kWidth; ++s) {
+      count |= static_cast<std::uint32_t>(bucket.slots[s] & kCountBits) << (3 * s);
+    }
+    return count;
+  }
+  // overflowOf(bucket) != 0, without assembling the count.
+  static bool overflows(const Bucket& bucket) {
+    std::uint64_t bits = 0;
+    for (const std::uint64_t slot : bucket.slots) bits |= slot;
+    return (bits & kCountBits) != 0;
+  }
+  static void setOverflow(Bucket& bucket, std::uint32_t count) {
+    for (std::size_t s = 0; s < kWidth; ++s) {
+      bucket.slots[s] = (bucket.slots[s] & ~kCountBits) | ((count >> (3 * s)) & kCountBits);
+    }
+  }
+  static void raiseOverflow(Bucket& bucket) {
+    const std::uint32_t count = overflowOf(bucket);
+    if (count != kStuck) setOverflow(bucket, count + 1);
+  }
+  static void lowerOverflow(Bucket& bucket) {
+    const std::uint32_t count = overflowOf(bucket);
+    HX_CHECK(count != 0, "IdTable overflow count below zero");
+    if (count != kStuck) setOverflow(bucket, count - 1);
+  }
+
+  std::size_t capacity() const { return buckets_.size() * kWidth; }
   std::size_t homeOf(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> shift_); }
-  // The home slot of a stored entry: reads the object's id.
-  std::size_t homeOfSlot(std::uint64_t slot) const {
-    return homeOf(HashOf{}(KeyOf{}(*pointerOf(slot))));
-  }
-  // How far the entry in slot `i` is from its home; reads the object's id
-  // only when the slot keeps no exact distance.
-  std::size_t distanceOf(std::uint64_t slot, std::size_t i) const {
-    const std::uint64_t kept = slot & kDistanceBits;
-    if (kept < kFar) return static_cast<std::size_t>(kept);
-    return (i - homeOfSlot(slot)) & mask_;
-  }
-  std::size_t next(std::size_t i) const { return (i + 1) & mask_; }
+  std::size_t next(std::size_t b) const { return (b + 1) & (buckets_.size() - 1); }
 
-  // The slot holding the object stored under `id`, or kNone. Reads the ids
-  // of entries whose tag matches only.
-  std::size_t slotOf(const id_t& id) const {
-    if (size_ == 0) return kNone;
-    const std::uint64_t hash = HashOf{}(id);
+  Place placeOf(const id_t& id) const {
+    if (size_ == 0) return {0, kNoSlot};
+    return placeOf(id, HashOf{}(id));
+  }
+  // The slot of `id` (whose hash is `hash`), reading the ids of entries
+  // whose tag matches only; stops at the first bucket without overflow.
+  Place placeOf(const id_t& id, std::uint64_t hash) const {
+    if (size_ == 0) return {0, kNoSlot};
     const std::uint64_t tag = tagOf(hash);
-    for (std::size_t i = homeOf(hash);; i = next(i)) {
-      const std::uint64_t slot = slots_[i];
-      if (slot == 0) return kNone;
-      if ((slot & kTagBits) == tag && KeyOf{}(*pointerOf(slot)) == id) return i;
-    }
-  }
-
-  void grow() { rehash(slots_.empty() ? kMinSlots : slots_.size() * 2); }
-
-  // Moves every entry to a table of `capacity` slots. The ids are distinct,
-  // so each entry goes to the first free slot from its home, tag unchanged.
-  void rehash(std::size_t capacity) {
-    std::vector<std::uint64_t> old = std::exchange(slots_, std::vector<std::uint64_t>(capacity));
-    mask_ = capacity - 1;
-    shift_ = 64 - std::countr_zero(capacity);
-    for (const std::uint64_t slot : old) {
-      if (slot == 0) continue;
-      std::size_t i = homeOfSlot(slot);
-      std::size_t distance = 0;
-      for (; slots_[i] != 0; i = next(i)) ++distance;
-      slots_[i] = withDistance(slot, distance);
-    }
-  }
-
-  // Backward shift: every later entry of the run whose home is not
-  // cyclically within (hole, its slot] moves into the hole, so that it stays
-  // reachable from its home without a tombstone.
-  void eraseAt(std::size_t hole) {
-    for (std::size_t i = next(hole); slots_[i] != 0; i = next(i)) {
-      const std::size_t distance = distanceOf(slots_[i], i);
-      const std::size_t gap = (i - hole) & mask_;
-      if (distance >= gap) {
-        slots_[hole] = withDistance(slots_[i], distance - gap);
-        hole = i;
+    for (std::size_t b = homeOf(hash), n = 0; n < buckets_.size(); b = next(b), ++n) {
+      const Bucket& bucket = buckets_[b];
+      for (std::size_t s = 0; s < kWidth; ++s) {
+        const std::uint64_t slot = bucket.slots[s];
+        if ((slot & kTagBits) == tag && !isFree(slot) && KeyOf{}(*pointerOf(slot)) == id) {
+          return {b, s};
+        }
       }
+      if (!overflows(bucket)) break;
     }
-    slots_[hole] = 0;
+    return {0, kNoSlot};
+  }
+
+  // Puts `entry` (tag and address) into the first free slot from bucket
+  // `home` on, counting it in the overflow of every full bucket it passes.
+  // There is a free slot: the table is at most three quarters full.
+  void place(std::size_t home, std::uint64_t entry) {
+    for (std::size_t b = home;; b = next(b)) {
+      Bucket& bucket = buckets_[b];
+      for (std::uint64_t& slot : bucket.slots) {
+        if (isFree(slot)) {
+          slot |= entry;
+          return;
+        }
+      }
+      raiseOverflow(bucket);
+    }
+  }
+
+  // Empties the slot at `p` and takes its entry out of the overflow counts
+  // of the buckets between its home and its own.
+  void eraseAt(std::size_t home, Place p) {
+    std::uint64_t& slot = buckets_[p.bucket].slots[p.slot];
+    slot &= kCountBits;
+    for (std::size_t b = home; b != p.bucket; b = next(b)) lowerOverflow(buckets_[b]);
     --size_;
   }
 
-  std::vector<std::uint64_t> slots_;
-  std::size_t mask_ = 0;
+  void grow() { rehash(buckets_.empty() ? kMinBuckets : buckets_.size() * 2); }
+
+  // Moves every entry to a table of `buckets` buckets, reading each id once
+  // for its new home. Overflow counts start anew (exact again).
+  void rehash(std::size_t buckets) {
+    std::vector<Bucket> old = std::exchange(buckets_, std::vector<Bucket>(buckets));
+    shift_ = 64 - std::countr_zero(buckets);
+    for (const Bucket& bucket : old) {
+      for (const std::uint64_t slot : bucket.slots) {
+        if (isFree(slot)) continue;
+        place(homeOf(HashOf{}(KeyOf{}(*pointerOf(slot)))), slot & ~kCountBits);
+      }
+    }
+  }
+
+  std::vector<Bucket> buckets_;
   int shift_ = 64;
   std::size_t size_ = 0;
 };

@@ -145,11 +145,142 @@ TEST(IdTableTest, TagsSpareReadingIds) {
   keyReads = 0;
   for (const Thing& t : things) ASSERT_EQ(table.find(t.id), &t);
   EXPECT_LT(keyReads, 3010u);
-  // Erasing moves neighbours by the distances kept in their slots, reading
-  // the ids of far ones only.
+  // Erasing moves no neighbour: by address it reads no id at all, by id only
+  // the one it looks for.
   keyReads = 0;
-  for (std::uint32_t i = 0; i < 3000; i += 2) ASSERT_TRUE(table.eraseIf({1, i}, &things[i]));
-  EXPECT_LT(keyReads, 1000u);  // about 5000 reading every neighbour's id
+  for (std::uint32_t i = 0; i < 3000; i += 4) ASSERT_TRUE(table.eraseIf({1, i}, &things[i]));
+  EXPECT_EQ(keyReads, 0u);
+  for (std::uint32_t i = 2; i < 3000; i += 4) ASSERT_TRUE(table.erase({1, i}));
+  EXPECT_LT(keyReads, 760u);
+  for (std::uint32_t i = 1; i < 3000; i += 2) ASSERT_EQ(table.find({1, i}), &things[i]);
+}
+
+// With one tag for all, every occupied slot a lookup looks at costs a read:
+// a miss looks at its home bucket and goes on only while the buckets it
+// passes hold ids from before them. Consecutive ids come in blocks that
+// fill a bucket each, and filled to nearly three quarters the blocks crowd
+// each other out: after half of them are erased again a miss looks at two
+// to three buckets (some 20 ids). Not stopping at a bucket without overflow
+// would read the whole table.
+TEST(IdTableTest, AMissStopsAtTheFirstBucketWithoutOverflow) {
+  std::vector<Thing> things(3000);
+  IdTable<Thing, ThingId, SameTag> table;
+  for (std::uint32_t i = 0; i < 3000; ++i) {
+    things[i].id = {1, i};
+    table.insert_or_assign(&things[i]);
+  }
+  // Every second one gone again, so that buckets have free slots while
+  // their overflow counts must still lead on to the later ones.
+  for (std::uint32_t i = 0; i < 3000; i += 2) ASSERT_TRUE(table.erase({1, i}));
+  keyReads = 0;
+  for (std::uint32_t i = 0; i < 3000; ++i) ASSERT_EQ(table.find({2, i}), nullptr);
+  const std::size_t crowded = keyReads;
+  EXPECT_LT(crowded, 3000u * 24);
+  for (std::uint32_t i = 1; i < 3000; i += 2) ASSERT_EQ(table.find({1, i}), &things[i]);
+  // Growing places every entry anew from its new home with exact overflow
+  // counts: a twentieth as full, a miss reads a fraction of what it did.
+  table.reserve(20000);
+  keyReads = 0;
+  for (std::uint32_t i = 0; i < 3000; ++i) ASSERT_EQ(table.find({2, i}), nullptr);
+  EXPECT_LT(keyReads, crowded / 4);
+  for (std::uint32_t i = 1; i < 3000; i += 2) ASSERT_EQ(table.find({1, i}), &things[i]);
+}
+
+// Ids kN .. kN+N-1 (N = IdHash::kNeighbours) share a home, so that ids
+// looked up in order share a cache line; their tags differ, and the next N
+// have another home.
+TEST(IdTableTest, NeighbouringIdsShareAHomeButNotATag) {
+  constexpr std::uint32_t n = IdHash::kNeighbours;
+  const auto home = [](const id_t& id) { return IdHash{}(id) >> 32; };
+  const auto tag = [](const id_t& id) { return IdHash{}(id) >> 16 & 0xFFFF; };
+  const struct {
+    id_t first, other;
+    bool sameHome;
+  } cases[] = {
+      {{2, 2 * n}, {2, 3 * n - 1}, true},
+      {{2, 2 * n}, {2, 2 * n + 1}, true},
+      {{2, 0}, {2, n - 1}, true},
+      {{1, 2, 4 * n}, {1, 2, 5 * n - 1}, true},
+      {{2}, {n - 1}, true},
+      {{2, 2 * n}, {2, 3 * n}, false},
+      {{2, n - 1}, {2, n}, false},
+      {{2, 2 * n}, {3, 2 * n}, false},
+      {{1, 2, 4 * n}, {1, 3, 4 * n}, false},
+      {{2}, {n + 2}, false},
+      {{2, 2 * n}, {2, 2 * n, 0}, false},
+      {{}, {0}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.first.toString() + " and " + c.other.toString());
+    EXPECT_EQ(home(c.first) == home(c.other), c.sameHome);
+    EXPECT_NE(tag(c.first), tag(c.other));
+  }
+}
+
+// One home for every id: the entries fill the home bucket and spill into
+// the following ones (wrapping at the end). Erasing inside that chain frees
+// a slot that the next insertion takes (iteration shows slot order), and
+// every entry after the hole stays reachable.
+TEST(IdTableTest, AFullBucketSpillsIntoTheNextAndTakesBackFreedSlots) {
+  std::deque<Thing> things;
+  IdTable<Thing, ThingId, LastHomeAnyTag> table;
+  table.reserve(48);  // 8 buckets: no growth below
+  for (std::uint32_t i = 0; i < 36; ++i) {
+    things.push_back({{4, i}});
+    table.insert_or_assign(&things.back());
+  }
+  std::vector<Thing*> order(table.begin(), table.end());
+  ASSERT_EQ(order.size(), 36u);
+  // The home is the last bucket; the first eight ids sit there, at the end.
+  for (std::uint32_t i = 0; i < 8; ++i) EXPECT_EQ(order[28 + i], &things[i]) << i;
+  // Erase inside the home bucket and inside a spilled one.
+  ASSERT_TRUE(table.erase({4, 3}));
+  ASSERT_TRUE(table.eraseIf({4, 20}, &things[20]));
+  for (std::uint32_t i = 0; i < 36; ++i) {
+    EXPECT_EQ(table.find({4, i}), i == 3 || i == 20 ? nullptr : &things[i]) << i;
+  }
+  // The next id goes into the freed slot of the home bucket, not after the
+  // last entry of the chain.
+  things.push_back({{4, 100}});
+  table.insert_or_assign(&things.back());
+  order.assign(table.begin(), table.end());
+  ASSERT_EQ(order.size(), 35u);
+  EXPECT_EQ(order[27 + 3], &things.back());
+  // Emptied from the front, the chain still leads to its last entry.
+  for (std::uint32_t i = 0; i < 35; ++i) table.erase({4, i});
+  EXPECT_EQ(table.size(), 2u);
+  EXPECT_EQ(table.find({4, 35}), &things[35]);
+  EXPECT_EQ(table.find({4, 100}), &things.back());
+}
+
+// Erasing an entry that spilled takes it out of the overflow counts of the
+// buckets it passed: a miss then stops at its home again instead of walking
+// on into other homes' entries.
+TEST(IdTableTest, ErasingASpilledEntryLowersTheOverflowOnItsWay) {
+  // Eight buckets; the first component is the home bucket; one tag for all,
+  // so the ids read count the occupied slots looked at.
+  struct HomeByFirst {
+    std::uint64_t operator()(const id_t& id) const {
+      return static_cast<std::uint64_t>(id[0]) << 61 | 0x5A5A0000ull;
+    }
+  };
+  std::deque<Thing> things;
+  IdTable<Thing, ThingId, HomeByFirst> table;
+  table.reserve(48);
+  const auto add = [&](id_t id) {
+    things.push_back({id});
+    table.insert_or_assign(&things.back());
+  };
+  for (std::uint32_t i = 0; i < 16; ++i) add({0, i});  // fills bucket 0, spills into 1
+  for (std::uint32_t i = 0; i < 8; ++i) add({1, i});   // bucket 1 is full: spills into 2
+  keyReads = 0;
+  ASSERT_EQ(table.find({0, 99}), nullptr);
+  EXPECT_EQ(keyReads, 24u);  // buckets 0, 1 and 2
+  for (std::uint32_t i = 8; i < 16; ++i) ASSERT_TRUE(table.erase({0, i}));
+  keyReads = 0;
+  ASSERT_EQ(table.find({0, 99}), nullptr);
+  EXPECT_EQ(keyReads, 8u);  // bucket 0 only
+  for (std::uint32_t i = 0; i < 8; ++i) ASSERT_EQ(table.find({1, i}), &things[16 + i]);
 }
 
 // The stored object is found by address: its id is not read, as it may be
