@@ -121,7 +121,9 @@ class NotifyQueue {
     if (taken.size() > 1) {
       std::erase(taken, nullptr);
       const auto byId = [](const Keeper* a, const Keeper* b) { return a->id() < b->id(); };
-      // Often they were queued in id order already (a full select).
+      // Through the pointers, not beside a copy of each id: the copies
+      // would cost 24 B per keeper at the memory peak of a full select.
+      // A turn's few changes often come in id order already.
       if (!std::is_sorted(taken.begin(), taken.end(), byId))
         std::sort(taken.begin(), taken.end(), byId);
     }
