@@ -77,8 +77,8 @@ class NotifyQueue {
   void insert(Keeper& keeper, std::uint32_t old) {
     NotifyMark& mark = keeper.notifyMark();
     if (mark.queued()) return;
-    mark.set(entries_.size(), old);
     entries_.push_back(&keeper);
+    mark.set(entries_.size() - 1, old);
     ++live_;
   }
 
@@ -108,7 +108,8 @@ class NotifyQueue {
   // Empties the queue and calls notify(keeper, old) for every keeper that
   // was in it: in id order, so that a replayed input gives the same output
   // whatever the keepers' addresses. Keepers queued by `notify` wait for
-  // the next drain; `notify` must not destroy a keeper.
+  // the next drain; `notify` must not destroy a keeper. If it throws, the
+  // keepers after the one it threw for are dropped unnotified.
   template <class Notify>
   void drain(Notify&& notify) {
     if (live_ == 0) {
@@ -127,11 +128,25 @@ class NotifyQueue {
       if (!std::is_sorted(taken.begin(), taken.end(), byId))
         std::sort(taken.begin(), taken.end(), byId);
     }
-    for (Keeper* keeper : taken) {
-      NotifyMark& mark = keeper->notifyMark();
-      const std::uint32_t old = mark.old();
-      mark.reset();
-      notify(*keeper, old);
+    {
+      // Should `notify` throw (a send to a process that is gone), the
+      // keepers not notified yet are dropped with the rest of the turn, and
+      // their marks must not point into the queue when they are destroyed.
+      std::size_t next = 0;
+      struct Unmark {
+        std::vector<Keeper*>& taken;
+        std::size_t& next;
+        ~Unmark() {
+          for (; next < taken.size(); ++next) taken[next]->notifyMark().reset();
+        }
+      } unmark{taken, next};
+      while (next < taken.size()) {
+        Keeper& keeper = *taken[next++];
+        NotifyMark& mark = keeper.notifyMark();
+        const std::uint32_t old = mark.old();
+        mark.reset();
+        notify(keeper, old);
+      }
     }
     // The room of this drain serves the next turn unless it was a burst.
     if (entries_.empty() && taken.capacity() <= kKeptRoom) {

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -118,6 +119,30 @@ TEST(NotifyQueueTest, BehavesAsAMapFromKeeperToItsFirstOldStatus) {
     }
     ASSERT_EQ(queue.size(), model.size()) << "step " << step;
   }
+}
+
+// A send that throws (the receiving process is gone) ends the drain: the
+// keepers not notified yet are dropped and can be destroyed (erased) or
+// queued afresh.
+TEST(NotifyQueueTest, ANotificationThatThrowsDropsTheRestCleanly) {
+  std::vector<FakeKeeper> keepers(4);
+  for (std::uint32_t i = 0; i < keepers.size(); ++i) keepers[i].key = {1, i};
+  Queue queue;
+  for (FakeKeeper& k : keepers) queue.insert(k, 1);
+  int notified = 0;
+  EXPECT_THROW(queue.drain([&](FakeKeeper&, std::uint32_t) {
+    if (++notified == 2) throw std::runtime_error("gone");
+  }),
+               std::runtime_error);
+  EXPECT_EQ(notified, 2);
+  EXPECT_TRUE(queue.empty());
+  queue.insert(keepers[3], 5);
+  for (FakeKeeper& k : keepers) {
+    queue.erase(k);
+    EXPECT_FALSE(k.mark.queued());
+  }
+  EXPECT_TRUE(queue.empty());
+  EXPECT_THAT(drain(queue), IsEmpty());
 }
 
 // The burst of a full select (every keeper queued) is given back by the
