@@ -125,9 +125,8 @@ void drainQueues() {
 }
 
 void sendNotifications() {
-  const auto queued = std::move(keepers::notify_queue);
-  keepers::notify_queue.clear();
-  for (const auto& [keeper, old] : queued) keeper->notifyStatusChange(old);
+  keepers::notify_queue.drain(
+      [](keepers::ScoreKeeper& keeper, std::uint32_t old) { keeper.notifyStatusChange(old); });
 }
 
 struct Mirror {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "error/check.h"
+#include "keepers/score_keeper.h"
 #include "meter/log.h"
 
 namespace keepers {
@@ -16,7 +17,7 @@ TouchedOwners touched;
 
 IdQueue count_queue;
 IdQueue status_change_queue;
-NotifyQueue notify_queue;
+NotifyQueue<ScoreKeeper> notify_queue;
 
 Expiries expiries;
 std::set<std::uint32_t> ignoredReplies;

@@ -26,7 +26,7 @@
 #include "keepers/event_tracker.h"
 #include "keepers/id_map.h"
 #include "keepers/id_queue.h"
-#include "keepers/node_pool.h"
+#include "keepers/notify_queue.h"
 #include "queues/control.h"
 #include "tql/id.h"
 
@@ -38,10 +38,6 @@ class PlanKeeper;
 class ExpiringSubPlanKeeper;
 
 using IdSet = std::set<tql::id_t>;
-// `notify_queue` recycles its nodes (see NodePool); otherwise it is the
-// ordinary ordered map.
-using NotifyQueue = std::map<ScoreKeeper*, std::uint32_t, std::less<ScoreKeeper*>,
-                             NodePool<std::pair<ScoreKeeper* const, std::uint32_t>>>;
 using Expiries = std::multimap<htime::usec_time, ExpiringSubPlanKeeper*, TimeOrder>;
 
 // Object id to keeper. Flat and hashed: every event and every count change
@@ -58,8 +54,9 @@ extern TouchedOwners touched;
 
 extern IdQueue count_queue;
 extern IdQueue status_change_queue;
-// Keeper to the DBMS status it had before its first unreported change.
-extern NotifyQueue notify_queue;
+// Keepers with the DBMS status they had before their first unreported
+// change (see NotifyQueue).
+extern NotifyQueue<ScoreKeeper> notify_queue;
 
 extern Expiries expiries;
 // Uids of requests whose DBMS reply is dropped unread (expiry deletes).

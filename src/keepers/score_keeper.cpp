@@ -44,7 +44,7 @@ ScoreKeeper::ScoreKeeper(CountKeeper* parentKeeper, tql::object_ptr node,
 ScoreKeeper::~ScoreKeeper() {
   // Passing through "no status" withdraws this keeper from every counter.
   setCurStatus(kNoStatus);
-  notify_queue.erase(this);
+  notify_queue.erase(*this);
   --meter::numObjs();
   if (scoreKeepers.get(id()) == this) scoreKeepers.erase(id());
   HX_CHECK(counted_ <= kGood, "ScoreKeeper[" + id().toString() + "] still counted on destruction");
@@ -246,7 +246,7 @@ void ScoreKeeper::applyStatusAt(status_t s, htime::usec_time now) {
   HX_LOG_DEBUG(meter::kAlarmDebug, "New status differs from dbms status - will queue for notify");
   // The oldest unreported status stays: a change and its reversal within
   // one turn report nothing.
-  notify_queue.try_emplace(this, dbms_);
+  notify_queue.insert(*this, dbms_);
   dbms_ = statusByte(code);
 }
 

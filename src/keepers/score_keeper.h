@@ -23,6 +23,7 @@
 #include "keepers/count_keeper.h"
 #include "keepers/event_sink.h"
 #include "keepers/event_tracker.h"
+#include "keepers/notify_queue.h"
 #include "keepers/status.h"
 
 namespace keepers {
@@ -38,6 +39,11 @@ class CheckParent : public CountKeeper {
   // Inside a check group named "agentchecks": the check reports UNKNOWN
   // while its node is in trouble.
   bool agentCheck() const { return agent_check_; }
+
+ protected:
+  // A ScoreKeeper's place in `notify_queue`. It lives here because the
+  // room behind agent_check_ holds it without making any keeper larger.
+  NotifyMark notify_mark_;
 
  private:
   bool agent_check_;
@@ -129,6 +135,9 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
     tql::id_t user;
     std::string comment;
   };
+
+  friend class NotifyQueue<ScoreKeeper>;
+  NotifyMark& notifyMark() { return notify_mark_; }
 
   void accumulate(htime::usec_time now);
   void saveOrRestoreScore();

@@ -71,28 +71,7 @@ void processTouched() {
 }
 
 void sendStatusNotifications() {
-  if (notify_queue.empty()) return;
-  if (notify_queue.size() == 1) {
-    // The usual turn: one event changed one status.
-    const auto [keeper, old] = *notify_queue.begin();
-    notify_queue.clear();
-    keeper->notifyStatusChange(old);
-    return;
-  }
-  // In id order rather than by address, so that a replayed input gives the
-  // same output.
-  struct Queued {
-    tql::id_t id;
-    ScoreKeeper* keeper;
-    std::uint32_t old;
-  };
-  std::vector<Queued> queued;
-  queued.reserve(notify_queue.size());
-  for (const auto& [keeper, old] : notify_queue) queued.push_back({keeper->id(), keeper, old});
-  notify_queue.clear();
-  std::sort(queued.begin(), queued.end(),
-            [](const Queued& a, const Queued& b) { return a.id < b.id; });
-  for (const Queued& q : queued) q.keeper->notifyStatusChange(q.old);
+  notify_queue.drain([](ScoreKeeper& keeper, status_t old) { keeper.notifyStatusChange(old); });
 }
 
 }  // namespace

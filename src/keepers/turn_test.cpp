@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <random>
+#include <tuple>
+#include <vector>
 
 #include "testkit/keepers.h"
 
@@ -88,6 +90,37 @@ TEST_F(TurnTest, NotificationsOfOneTurnGoOutInObjectIdOrder) {
   for (const auto& c : sink.data<queues::OBJECT_STATUS_CHANGE>()) order.push_back(c.object);
   ASSERT_EQ(order.size(), numbers.size());
   EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+}
+
+TEST_F(TurnTest, AKeeperDeletedWhileQueuedIsNotNotifiedAndOneBuiltAgainInTheTurnIsOnce) {
+  NodeSpec quiet;
+  quiet.frequency.reset();
+  const id_t kNode{1, 1};
+  select(
+      with(domain(kRoot), with(node(kNode, quiet), check({2, 1}), check({2, 2}), check({2, 3}))));
+  for (const id_t& id : {id_t{2, 1}, id_t{2, 2}, id_t{2, 3}}) keeper(id).setCurState(kStateGood);
+  turn();
+  sink.events.clear();
+  // 2.1 goes while 2.2 and 2.3 are queued behind it; 2.2 goes and comes
+  // back at once (its keeper most likely at the address just freed); 2.3
+  // changes twice and reports from its first old status.
+  keeper({2, 1}).setCurState(kStateAlert);
+  keeper({2, 2}).setCurState(kStateAlert);
+  keeper({2, 3}).setCurState(kStateWarn);
+  keeper({2, 3}).setCurState(kStateAlert);
+  remove({2, 1});
+  remove({2, 2});
+  patch({kRoot, kNode}, check({2, 2}));
+  keeper({2, 2}).setCurState(kStateWarn);
+  turn();
+  std::vector<std::tuple<id_t, std::uint32_t, std::uint32_t>> changes;
+  for (const auto& c : sink.data<queues::OBJECT_STATUS_CHANGE>())
+    changes.emplace_back(c.object, c.old_status, c.new_status);
+  EXPECT_THAT(changes, ElementsAre(std::tuple(id_t{2, 2}, kNoStatus, kWarn),
+                                   std::tuple(id_t{2, 3}, kGood, kAlert)));
+  std::vector<id_t> set;
+  for (const auto& s : sink.data<queues::SET_STATUS>()) set.push_back(s.id);
+  EXPECT_THAT(set, ElementsAre(id_t{2, 2}, id_t{2, 3}));
 }
 
 TEST_F(TurnTest, ShuttingDownDropsTheQueuedNotifications) {
