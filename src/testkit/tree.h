@@ -76,6 +76,9 @@ struct CheckSpec {
 
 inline object_ptr check(id_t id, const CheckSpec& s = {}, std::uint32_t cls = tql::cls::Check) {
   auto o = object(cls, id);
+  // Reserved exactly, as the event reader does, so that trees built here
+  // take the memory of trees that arrive over the wire.
+  o->properties.reserve(7 + (s.checkType ? 1 : 0) + (s.locale ? 1 : 0) + (s.dependsOn ? 1 : 0));
   putBool(*o, tql::prop::active, s.active);
   putString(*o, tql::prop::longLabel, s.label);
   putEnum(*o, tql::prop::alertStrategy, s.strategy);
