@@ -75,7 +75,7 @@ object_ptr makeCheckPatch(const Shape& shape, std::uint32_t node, std::uint32_t 
                           std::int32_t value) {
   auto target = makeNode(checkId(node, check), 1);
   for (std::uint32_t p : {502u, 504u, 505u, 506u}) {
-    target->properties[p] = std::make_unique<tql::property_int_t>(p, value);
+    target->properties.insert_or_assign(std::make_unique<tql::property_int_t>(p, value));
   }
   target->children.push_back(makeNode({5, node * kChecksPerNode + check}, 33));
   auto group = makeNode({3, node}, 22);

@@ -83,11 +83,11 @@ devent_t<RETURN_TQL_SELECT> selectReply() {
     child->class_ = 7;
     child->id = {0, 2, i};
     child->version = {i, 1};
-    child->properties[3] =
-        std::make_unique<tql::property_string_t>(3, "check " + std::to_string(i));
-    child->properties[40] = std::make_unique<tql::property_uint_t>(40, 300);
-    child->properties[41] = std::make_unique<tql::property_int_t>(41, 2);
-    child->properties[42] = std::make_unique<tql::property_date_t>(42, 1700000000 + i);
+    child->properties.insert(
+        std::make_unique<tql::property_string_t>(3, "check " + std::to_string(i)));
+    child->properties.insert(std::make_unique<tql::property_uint_t>(40, 300));
+    child->properties.insert(std::make_unique<tql::property_int_t>(41, 2));
+    child->properties.insert(std::make_unique<tql::property_date_t>(42, 1700000000 + i));
     root->children.push_back(std::move(child));
   }
   ev.data.res.push_back(std::move(root));

@@ -39,7 +39,7 @@ object_ptr node(std::uint32_t classNumber, Children... children) {
 
 template <class Property, class Value>
 object_ptr with(object_ptr n, std::uint32_t number, Value value) {
-  n->properties[number] = std::make_unique<Property>(number, value);
+  n->properties.insert_or_assign(std::make_unique<Property>(number, value));
   return n;
 }
 

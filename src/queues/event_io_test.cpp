@@ -61,7 +61,7 @@ TEST(EventEncoding, PropertyIsCodeNumberNullAuxThenValue) {
   ev.data.patch = std::make_unique<tql::object_t>();
   auto p = std::make_unique<tql::property_int_t>(105, -2);
   p->aux = 7;
-  ev.data.patch->properties[105] = std::move(p);
+  ev.data.patch->properties.insert(std::move(p));
   const Bytes object_start = Bytes(16, 0) +                    // class_, flags, tags, id
                              Bytes(16, 0) +                    // version
                              Bytes{1, 0, 0, 0, 105, 0, 0, 0};  // one property, number 105
@@ -142,7 +142,7 @@ TEST(EventReading, IdWithMoreThanThreeComponentsIsRejected) {
 TEST(EventReading, MalformedBignumTextIsRejected) {
   queues::devent_t<queues::RETURN_TQL_SELECT_PATCH> ev(queues::QUEUE_DBMS, 3);
   ev.data.patch = std::make_unique<tql::object_t>();
-  ev.data.patch->properties[1] = std::make_unique<tql::property_bignum_t>(1, 123);
+  ev.data.patch->properties.insert(std::make_unique<tql::property_bignum_t>(1, 123));
   Bytes bytes = testkit::encode(ev);
   const std::size_t digit =
       bytes.size() - 12 - 16 - 4 - 1;  // the last digit, before children, origin, seq

@@ -81,9 +81,9 @@ TEST(TextForm, ObjectsPrintPropertiesAsAMapAndVersionsQuoted) {
   tql::object_t& object = *ev.data.patch;
   object.id = {0, 1};
   object.version = {3, 5};
-  object.properties[20] = std::make_unique<tql::property_string_t>(20, "web");
-  object.properties[21] = std::make_unique<tql::property_int_t>(21, 7);
-  object.properties[21]->isNull = true;
+  object.properties.insert(std::make_unique<tql::property_string_t>(20, "web"));
+  object.properties.insert(std::make_unique<tql::property_int_t>(21, 7));
+  object.properties.at(21)->isNull = true;
   // The other fields print through the record and container forms above.
   const std::string text = ev.toString();
   EXPECT_NE(text.find("    id: 0.1\n    version: \"3.1.5\"\n"

@@ -1,8 +1,11 @@
 #include "queues/tql_values.h"
 
 #include <algorithm>
+#include <string>
 #include <type_traits>
 #include <utility>
+
+#include "error/exception.h"
 
 namespace queues {
 
@@ -76,7 +79,13 @@ void codec<tql::property_ptr>::write(ioprim& io, const tql::property_ptr& value)
 void codec<tql::property_ptr>::read(ioprim& io, tql::property_ptr& value) {
   value = tql::makeProperty(io.get<std::uint32_t>());
   if (value == nullptr) return;
-  value->property = io.get<std::uint32_t>();
+  const auto number = io.get<std::uint32_t>();
+  if (number > tql::kMaxPropertyNumber) {
+    throw error::EParseError("Property number " + std::to_string(number) +
+                             " out of range (at most " + std::to_string(tql::kMaxPropertyNumber) +
+                             ")");
+  }
+  value->property = number;
   value->isNull = io.get<std::uint32_t>() != 0;
   value->aux = io.get<std::uint32_t>();
   tql::visitProperty(*value, [&](auto& p) { readValue(io, p); });
@@ -94,8 +103,8 @@ void codec<tql::property_ptr>::print(std::ostream& out, const tql::property_ptr&
 
 void codec<tql::PropertyMap>::write(ioprim& io, const tql::PropertyMap& value) {
   io.put<std::uint32_t>(static_cast<std::uint32_t>(value.size()));
-  for (const auto& [number, p] : value) {
-    io.put<std::uint32_t>(number);
+  for (const auto& p : value) {
+    io.put<std::uint32_t>(p->property);
     queues::write(io, p);
   }
 }
@@ -108,16 +117,23 @@ void codec<tql::PropertyMap>::read(ioprim& io, tql::PropertyMap& value) {
     const auto number = io.get<std::uint32_t>();
     tql::property_ptr p;
     queues::read(io, p);
-    if (p != nullptr) value.insert_or_assign(number, std::move(p));
+    if (p == nullptr) continue;
+    // The map files a value under its own number: an entry whose key says
+    // otherwise cannot be kept as sent.
+    if (p->property != number) {
+      throw error::EParseError("Property map entry " + std::to_string(number) + " holds property " +
+                               std::to_string(p->property));
+    }
+    value.insert_or_assign(std::move(p));
   }
 }
 
 void codec<tql::PropertyMap>::print(std::ostream& out, const tql::PropertyMap& value, int depth) {
   out << "map {\n";
-  for (const auto& [number, p] : value) {
+  for (const auto& p : value) {
     indent(out, depth);
     out << "  key: ";
-    queues::print(out, number, depth + 1);
+    queues::print(out, std::uint32_t{p->property}, depth + 1);
     out << '\n';
     indent(out, depth);
     out << "  value: ";

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "error/exception.h"
 #include "io/memory_stream.h"
+#include "testkit/matcher.h"
 
 namespace queues {
 namespace {
@@ -94,12 +96,57 @@ TEST(PropertyMapForm, ReadsWritesAndPrintsAsAnOrderedMap) {
     const auto flat = readFrom<tql::PropertyMap>(bytes);
     const auto tree = readFrom<std::map<std::uint32_t, tql::property_ptr>>(bytes);
     std::map<std::uint32_t, std::int32_t> got;
-    for (const auto& [number, p] : flat) got[number] = static_cast<tql::property_int_t&>(*p).value;
+    for (const auto& p : flat) got[p->property] = static_cast<tql::property_int_t&>(*p).value;
     EXPECT_EQ(got, c.expected);
     EXPECT_EQ(written([&](ioprim& io) { queues::write(io, flat); }),
               written([&](ioprim& io) { queues::write(io, tree); }));
     EXPECT_EQ(text(flat), text(tree));
   }
+}
+
+// In memory the number and the null flag share a word; on the wire each has
+// its own. Numbers at both ends of their range come back with their flag,
+// and write the same bytes again.
+TEST(PropertyForm, NumberNullAndAuxSurviveARoundTripAtTheEndsOfTheRange) {
+  constexpr std::uint32_t kEnum = tql::property_enum_t::kTypeCode;
+  for (const std::uint32_t number :
+       {0u, 1u, tql::kMaxPropertyNumber - 1, tql::kMaxPropertyNumber}) {
+    for (const std::uint32_t isNull : {0u, 1u}) {
+      SCOPED_TRACE(std::to_string(number) + (isNull != 0 ? " null" : ""));
+      const Bytes bytes = written([&](ioprim& io) {
+        for (std::uint32_t field : {kEnum, number, isNull, 0xffffffffu, 0xffffffffu, 7u}) {
+          io.put<std::uint32_t>(field);
+        }
+      });
+      const auto p = readFrom<tql::property_ptr>(bytes);
+      ASSERT_NE(p, nullptr);
+      EXPECT_EQ(p->property, number);
+      EXPECT_EQ(p->isNull, isNull != 0);
+      EXPECT_EQ(p->aux, 0xffffffffu);
+      EXPECT_EQ(static_cast<const tql::property_enum_t&>(*p).enumType, 0xffffffffu);
+      EXPECT_EQ(written([&](ioprim& io) { queues::write(io, p); }), bytes);
+    }
+  }
+}
+
+// A number that does not fit beside the null flag, or a map entry whose key
+// names another property than the value it holds, cannot be kept as sent:
+// reading either fails with a parse error that says so.
+TEST(PropertyForm, NumbersThatCannotBeKeptAreRejected) {
+  constexpr std::uint32_t kInt = tql::property_int_t::kTypeCode;
+  for (const std::uint32_t number : {tql::kMaxPropertyNumber + 1, 0xffffffffu}) {
+    const Bytes bytes = written([&](ioprim& io) {
+      for (std::uint32_t field : {kInt, number, 0u, 0u, 5u}) io.put<std::uint32_t>(field);
+    });
+    HX_EXPECT_THROW_TEXT(
+        readFrom<tql::property_ptr>(bytes), error::EParseError,
+        "Property number " + std::to_string(number) + " out of range (at most 2147483647)");
+  }
+  const Bytes mismatch = written([&](ioprim& io) {
+    for (std::uint32_t field : {1u, 8u, kInt, 9u, 0u, 0u, 5u}) io.put<std::uint32_t>(field);
+  });
+  HX_EXPECT_THROW_TEXT(readFrom<tql::PropertyMap>(mismatch), error::EParseError,
+                       "Property map entry 8 holds property 9");
 }
 
 // Tags read, write and print as a set of numbers: sorted, without repeats.

@@ -125,7 +125,7 @@ class SampleFiller {
     for (std::uint32_t code = tql::kFirstPropertyType; code <= tql::kLastPropertyType; ++code) {
       tql::property_ptr p;
       fillProperty(p, code);
-      value[p->property] = std::move(p);
+      value.insert_or_assign(std::move(p));
     }
   }
   void fillProperty(tql::property_ptr& value, std::uint32_t code);

@@ -31,7 +31,7 @@ inline object_ptr object(std::uint32_t cls, id_t id) {
 
 template <class P, class V>
 void put(tql::object_t& o, std::uint32_t number, V value) {
-  o.properties[number] = std::make_unique<P>(number, std::move(value));
+  o.properties.insert_or_assign(std::make_unique<P>(number, std::move(value)));
 }
 inline void putInt(tql::object_t& o, std::uint32_t n, std::int32_t v) {
   put<tql::property_int_t>(o, n, v);
@@ -46,7 +46,7 @@ inline void putString(tql::object_t& o, std::uint32_t n, std::string v) {
   put<tql::property_string_t>(o, n, std::move(v));
 }
 inline void putEnum(tql::object_t& o, std::uint32_t n, std::uint32_t v) {
-  o.properties[n] = std::make_unique<tql::property_enum_t>(n, 0, v);
+  o.properties.insert_or_assign(std::make_unique<tql::property_enum_t>(n, 0, v));
 }
 inline void putIds(tql::object_t& o, std::uint32_t n, std::set<id_t> ids) {
   put<tql::property_object_set_t>(o, n, std::move(ids));
@@ -54,7 +54,7 @@ inline void putIds(tql::object_t& o, std::uint32_t n, std::set<id_t> ids) {
 // The property exists but holds no value.
 inline void putNullUint(tql::object_t& o, std::uint32_t n) {
   putUint(o, n, 0);
-  o.properties[n]->isNull = true;
+  o.properties.at(n)->isNull = true;
 }
 
 inline void putLinks(tql::object_t& o, const std::optional<std::uint32_t>& locale,
@@ -76,6 +76,9 @@ struct CheckSpec {
 
 inline object_ptr check(id_t id, const CheckSpec& s = {}, std::uint32_t cls = tql::cls::Check) {
   auto o = object(cls, id);
+  // Reserved exactly, as the event reader does, so that trees built here
+  // take the memory of trees that arrive over the wire.
+  o->properties.reserve(7 + (s.checkType ? 1 : 0) + (s.locale ? 1 : 0) + (s.dependsOn ? 1 : 0));
   putBool(*o, tql::prop::active, s.active);
   putString(*o, tql::prop::longLabel, s.label);
   putEnum(*o, tql::prop::alertStrategy, s.strategy);

@@ -65,7 +65,7 @@ object_t::object_t(const object_t& other)
       version(other.version),
       origin(other.origin) {
   properties.reserve(other.properties.size());
-  for (const auto& [number, p] : other.properties) properties.emplace(number, p->clone());
+  for (const auto& p : other.properties) properties.insert(p->clone());
   children.reserve(other.children.size());
   for (const auto& child : other.children) children.push_back(std::make_unique<object_t>(*child));
 }

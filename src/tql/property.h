@@ -43,10 +43,18 @@ inline constexpr int kRelContains = 14;    // strings: substring, ignoring case
 struct property_t;
 using property_ptr = std::unique_ptr<property_t>;
 
+// The highest property number a value can carry: the number shares its word
+// with the null flag. Schema numbers are far below it; the event reader
+// rejects a larger one.
+inline constexpr std::uint32_t kMaxPropertyNumber = 0x7fffffff;
+
 struct property_t {
-  std::uint32_t property = 0;  // property number in the schema
-  bool isNull = false;         // the property exists but holds no value
-  std::uint32_t aux = 0;       // carried unchanged, never interpreted here
+  // The number and the null flag share one 32-bit word, so that the fields
+  // after the vtable pointer take 8 bytes: a value of up to 8 bytes (int,
+  // enum, date) then fits a 24-byte object, the smallest heap block.
+  std::uint32_t property : 31 = 0;  // property number in the schema
+  bool isNull : 1 = false;          // the property exists but holds no value
+  std::uint32_t aux = 0;            // carried unchanged, never interpreted here
 
   virtual std::uint32_t typeCode() const = 0;
   virtual ~property_t() = default;
@@ -61,7 +69,10 @@ struct property_t {
 
  protected:
   property_t() = default;
-  explicit property_t(std::uint32_t number) : property(number) {}
+  explicit property_t(std::uint32_t number) : property(number) {
+    HX_CHECK(number <= kMaxPropertyNumber,
+             "Property number " + std::to_string(number) + " does not fit a property value");
+  }
   // Copying only through a concrete type (or clone), never by slicing.
   property_t(const property_t&) = default;
   property_t(property_t&&) = default;
@@ -171,6 +182,12 @@ struct property_enum_t final : property_impl<property_enum_t, 25> {
   std::string toString() const override;
   bool compare(int op, const property_t& other) const override;
 };
+
+// Values of up to 8 bytes fill the smallest heap block with the fields of
+// property_t (see there).
+static_assert(sizeof(void*) != 8 ||
+              (sizeof(property_int_t) == 24 && sizeof(property_enum_t) == 24 &&
+               sizeof(property_date_t) == 24));
 
 inline constexpr std::uint32_t kFirstPropertyType = 7;
 inline constexpr std::uint32_t kLastPropertyType = 25;

@@ -5,22 +5,35 @@
 // class), so that a keeper can let one bad object fail loudly and move on.
 //
 // The lookups work on any object type with a class number `class_` and a map
-// `properties` from property number to owned property (an entry holding no
-// property counts as absent). The getters are inline: a keeper reads a few
-// properties of each of 100k+ objects, and the happy path is one virtual call
-// and a field read.
+// `properties` from property number to owned property: a PropertyMap, or a
+// std::map (where an entry holding no property counts as absent). The getters are inline: a keeper
+// reads a few properties of each of 100k+ objects, and the happy path is one virtual call and a
+// field read.
 #include <concepts>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "tql/property.h"
 
 namespace tql {
 
+namespace detail {
+// The property in an entry of a map: PropertyMap's entries are the owning
+// pointers themselves, std::map's are (number, pointer) pairs.
+inline const property_t* entryProperty(const property_ptr& entry) { return entry.get(); }
+template <class Key>
+const property_t* entryProperty(const std::pair<const Key, property_ptr>& entry) {
+  return entry.second.get();
+}
+}  // namespace detail
+
 template <class Object>
 concept property_holder = requires(const Object& object, std::uint32_t number) {
   { object.class_ } -> std::convertible_to<std::uint32_t>;
-  { object.properties.find(number)->second.get() } -> std::convertible_to<const property_t*>;
+  {
+    detail::entryProperty(*object.properties.find(number))
+    } -> std::convertible_to<const property_t*>;
   object.properties.end();
 };
 
@@ -37,7 +50,7 @@ namespace detail {
 template <property_holder Object>
 const property_t* findProperty(const Object& object, std::uint32_t number) {
   const auto it = object.properties.find(number);
-  return it == object.properties.end() ? nullptr : it->second.get();
+  return it == object.properties.end() ? nullptr : detail::entryProperty(*it);
 }
 
 // The property with this number; throws errors::tql (code 6)

@@ -738,7 +738,7 @@ bool valueFromJson(P& p, const std::string& key, const Json& member, const std::
 }
 
 // `keyed`: the property sits in a map under its own number, so "property"
-// is left out when it matches.
+// is left out.
 Json propertyToJson(const tql::property_t& p, std::optional<std::uint32_t> keyed) {
   Json j = Json::object();
   j["type"] = kPropertyTypeNames[p.typeCode()];
@@ -749,6 +749,17 @@ Json propertyToJson(const tql::property_t& p, std::optional<std::uint32_t> keyed
   return j;
 }
 
+// The number of a property value, which must fit beside its null flag.
+std::uint32_t valueNumber(std::uint32_t number, const std::string& at) {
+  if (number > tql::kMaxPropertyNumber) {
+    fail(at, "property number " + std::to_string(number) + " out of range (at most " +
+                 std::to_string(tql::kMaxPropertyNumber) + ")");
+  }
+  return number;
+}
+
+// `keyed`: the property sits in a map under this number, which it takes; a
+// "property" member must agree with it.
 tql::property_ptr propertyFromJson(const Json& j, const std::string& at,
                                    std::optional<std::uint32_t> keyed) {
   if (!j.is_object()) expected(at, "a property {\"type\": ..., \"value\": ...}", j);
@@ -763,10 +774,17 @@ tql::property_ptr propertyFromJson(const Json& j, const std::string& at,
     const std::string here = childPointer(at, key);
     if (key == "type") continue;
     if (key == "property") {
-      p->property = propertyFromJson(member, here);
+      const std::uint32_t number = valueNumber(propertyFromJson(member, here), here);
+      if (keyed && number != *keyed) {
+        fail(here, "property " + propertyKey(number) + " under the key of property " +
+                       propertyKey(*keyed));
+      }
+      p->property = number;
       numbered = true;
     } else if (key == "null") {
-      fromJson(member, p->isNull, here);
+      bool isNull = false;
+      fromJson(member, isNull, here);
+      p->isNull = isNull;
     } else if (key == "aux") {
       fromJson(member, p->aux, here);
     } else {
@@ -802,9 +820,8 @@ template <>
 struct Codec<tql::PropertyMap> {
   static Json to(const tql::PropertyMap& value) {
     Json j = Json::object();
-    for (const auto& [number, p] : value) {
-      if (p != nullptr) j[propertyKey(number)] = propertyToJson(*p, number);
-    }
+    for (const auto& p : value)
+      j[propertyKey(p->property)] = propertyToJson(*p, std::uint32_t{p->property});
     return j;
   }
   static void from(const Json& j, tql::PropertyMap& value, const std::string& at) {
@@ -815,8 +832,8 @@ struct Codec<tql::PropertyMap> {
 
       const Json& member = item.value();
       const std::string here = childPointer(at, key);
-      const std::uint32_t number = propertyFromName(key, here);
-      value.insert_or_assign(number, propertyFromJson(member, here, number));
+      const std::uint32_t number = valueNumber(propertyFromName(key, here), here);
+      value.insert_or_assign(propertyFromJson(member, here, number));
     }
   }
 };

@@ -109,6 +109,17 @@ TEST(EventJsonErrors, NameThePlaceAndTheProblemAlsoInPropertiesAndNestedEvents) 
             "index, int, uint, boolean, blob, lob, oid, enum)");
   EXPECT_EQ(errorFor(select + R"({"comment": {"type": "blob", "value": "abc"}}}]}})"),
             R"(/data/res/0/properties/comment/value: odd number of hex digits in "abc")");
+  // A property's number shares a word with its null flag, and a property in
+  // an object's map is filed under its own number.
+  EXPECT_EQ(errorFor(select + R"({"2147483648": {"type": "int", "value": 3}}}]}})"),
+            "/data/res/0/properties/2147483648: property number 2147483648 out of range "
+            "(at most 2147483647)");
+  EXPECT_EQ(errorFor(R"({"type": "TQL_SELECT", "dest": "dbms", "data": {"pattern": {"where": )"
+                     R"([{"prop": {"type": "int", "property": 4294967295, "value": 1}}]}}})"),
+            "/data/pattern/where/0/prop/property: property number 4294967295 out of range "
+            "(at most 2147483647)");
+  EXPECT_EQ(errorFor(select + R"({"warn": {"type": "int", "property": "alert", "value": 3}}}]}})"),
+            "/data/res/0/properties/warn/property: property alert under the key of property warn");
   EXPECT_EQ(errorFor(R"({"type": "SCHEDULE_EVENT_RELATIVE", "dest": "schd",
                          "data": {"ev": {"type": "SYS_EXIT", "dest": "alrm",
                                          "data": {"code": "x"}}}})"),

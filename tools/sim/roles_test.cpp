@@ -129,7 +129,7 @@ TEST_F(DbmsRoleTest, ForgetEndsPatchingForThatSubscription) {
 std::string canonical(const tql::object_t& o) {
   std::ostringstream text;
   text << o.id.toString() << ":" << o.class_ << "{";
-  for (const auto& [number, p] : o.properties) text << number << "=" << p->toString() << ";";
+  for (const auto& p : o.properties) text << p->property << "=" << p->toString() << ";";
   std::vector<std::string> children;
   for (const auto& child : o.children) children.push_back(canonical(*child));
   std::sort(children.begin(), children.end());

@@ -69,7 +69,7 @@ tql::object_ptr Subscription::node(const SimObject& object, const tql::pattern_t
   n->version = object.version;
   for (const auto& [number, p] : object.properties) {
     if (pattern.wanted_properties.empty() || pattern.wanted_properties.contains(number)) {
-      n->properties.emplace(number, p->clone());
+      n->properties.insert(p->clone());
     }
   }
   if (!withChildren) return n;

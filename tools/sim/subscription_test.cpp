@@ -51,7 +51,7 @@ TEST_F(SubscriptionTest, ResultCarriesTheWantedPropertiesOrAllWhenNoneAreNamed) 
   const tql::object_t& node = *result[0]->children.at(0)->children.at(0);
   EXPECT_EQ(node.class_, tql::cls::Node);
   std::set<std::uint32_t> names;
-  for (const auto& [number, p] : node.properties) names.insert(number);
+  for (const auto& p : node.properties) names.insert(p->property);
   EXPECT_EQ(names, (std::set<std::uint32_t>{tql::prop::checkinFrequency, tql::prop::warn}));
   ASSERT_EQ(node.children.size(), 2u);  // the group and the plan; not the direct check
   const tql::object_t& plan = *node.children.at(1);
