@@ -46,6 +46,10 @@ class CountKeeper : public tql::IncrementalSubscriber::Object {
   virtual void adjustedForDowntime() {}
   // One of this keeper's boundary records came due.
   virtual void boundaryReached() {}
+  // This keeper as a score keeper, or null. While a score keeper's
+  // ScoreKeeper part is being built or destroyed this is null, as when it
+  // was not registered as one yet or no longer.
+  virtual ScoreKeeper* asScoreKeeper() { return nullptr; }
 
   const tql::id_t& id() const { return id_; }
   // The parent object: always a CountKeeper, as only count keepers create
