@@ -151,7 +151,9 @@ struct Mirror {
     data.res.push_back(makeTree(nodes, plans));
     subscriber.handleSelect(data);
     drainQueues();
-    for (keepers::ScoreKeeper* k : keepers::scoreKeepers) {
+    for (keepers::CountKeeper* c : keepers::countKeepers) {
+      keepers::ScoreKeeper* k = c->asScoreKeeper();
+      if (k == nullptr) continue;
       if (k->id()[0] == 2) checks.push_back(k);
     }
   }

@@ -46,6 +46,10 @@ class CountKeeper : public tql::IncrementalSubscriber::Object {
   virtual void adjustedForDowntime() {}
   // One of this keeper's boundary records came due.
   virtual void boundaryReached() {}
+  // This keeper as a score keeper, or null. Null too while a score keeper's
+  // bases are built or destroyed, before its ScoreKeeper part exists or after
+  // it is gone: then it is not the score keeper of its id.
+  virtual ScoreKeeper* asScoreKeeper() { return nullptr; }
 
   const tql::id_t& id() const { return id_; }
   // The parent object: always a CountKeeper, as only count keepers create

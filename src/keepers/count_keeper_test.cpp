@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 #include "testkit/keepers.h"
 
@@ -153,11 +154,13 @@ TEST_F(CountModelTest, RandomChangesKeepCountsAndLinksExact) {
       case 2:
       case 3: {
         // A state for any score keeper that exists.
-        auto it = scoreKeepers.begin();
-        std::advance(it, pick(static_cast<std::uint32_t>(scoreKeepers.size())));
+        std::vector<ScoreKeeper*> scores;
+        for (CountKeeper* k : countKeepers)
+          if (ScoreKeeper* sk = k->asScoreKeeper()) scores.push_back(sk);
+        ScoreKeeper* k = scores[pick(static_cast<std::uint32_t>(scores.size()))];
         const std::uint32_t state = pick(5);
-        what = "state " + std::to_string(state) + " for " + (*it)->id().toString();
-        (*it)->setCurState(state);
+        what = "state " + std::to_string(state) + " for " + k->id().toString();
+        k->setCurState(state);
         break;
       }
       case 4:

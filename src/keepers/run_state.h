@@ -3,9 +3,10 @@
 // place below the driver so that the keepers fill it, the driver drains it,
 // and one call (resetRun) empties all of it:
 //
-// - registries from object id to keeper (`countKeepers`, `scoreKeepers`,
-//   `planKeepers`), maintained by the keepers' constructors and destructors;
-//   keepers refer to each other by id and look each other up here when used;
+// - registries from object id to keeper (`countKeepers`, `planKeepers`, and
+//   `scoreKeepers`, a view of the score keepers among the count keepers),
+//   maintained by the keepers' constructors and destructors; keepers refer
+//   to each other by id and look each other up here when used;
 // - the wake-up schedule `boundaries` and the `touched` owners;
 // - the queues of the delayed pass: `count_queue` (ids whose worst counted
 //   class changed), `status_change_queue` (ids whose own counted class
@@ -45,8 +46,49 @@ using Expiries = std::multimap<htime::usec_time, ExpiringSubPlanKeeper*, TimeOrd
 template <class Keeper>
 using Registry = IdMap<Keeper>;
 
-extern Registry<CountKeeper> countKeepers;
-extern Registry<ScoreKeeper> scoreKeepers;
+// Every keeper but the plan keepers is a count keeper, and a score keeper is
+// one too: this one table finds both (CountKeeper::asScoreKeeper tells a
+// score keeper), so a result for a check costs one lookup and a check one
+// slot.
+//
+// A score keeper is the score keeper of its id from the end of its own
+// constructor until its destructor withdraws it, unless a later score
+// keeper of the id takes over. A keeper built under the same id while it
+// lives takes the id's slot here; while that one is not a score keeper (a
+// plain count keeper, or a score keeper whose ScoreKeeper part is not built
+// yet) the displaced score keeper waits in a side table, which is empty but
+// for such overlaps, and stays the id's score keeper.
+class CountRegistry : public Registry<CountKeeper> {
+ public:
+  // Registers `keeper`, which must be the keeper of `id`, in place of the
+  // keeper registered there before.
+  void insert_or_assign(const tql::id_t& id, CountKeeper* keeper);
+  // The score keeper of `id`, or null.
+  [[nodiscard]] ScoreKeeper* score(const tql::id_t& id) const;
+  // The ScoreKeeper part of the keeper of `id` is built: it takes over
+  // from a displaced score keeper of its id.
+  void scoreKeeperBuilt(const tql::id_t& id);
+  // `keeper`'s destructor withdraws it as the score keeper of its id.
+  void scoreKeeperLeaving(const ScoreKeeper& keeper);
+  // No id has a score keeper. Walks the table: for checks at the end of a run.
+  [[nodiscard]] bool noScoreKeepers() const;
+  void clear() {
+    Registry<CountKeeper>::clear();
+    displaced_.clear();
+  }
+
+ private:
+  Registry<ScoreKeeper> displaced_;
+};
+
+// The score keepers, looked up through `countKeepers`.
+struct ScoreKeeperView {
+  [[nodiscard]] ScoreKeeper* get(const tql::id_t& id) const;
+  [[nodiscard]] bool empty() const;
+};
+
+extern CountRegistry countKeepers;
+extern const ScoreKeeperView scoreKeepers;
 extern Registry<PlanKeeper> planKeepers;
 
 extern Boundaries boundaries;
@@ -87,6 +129,9 @@ extern std::map<tql::id_t, std::int64_t> remembered_checkins;
 template <class Keeper>
 Keeper* findKeeper(const Registry<Keeper>& registry, const tql::id_t& id) {
   return registry.get(id);
+}
+inline ScoreKeeper* findKeeper(const ScoreKeeperView& view, const tql::id_t& id) {
+  return view.get(id);
 }
 
 // Counts one sent status notification; logs "Sent N status notifications"

@@ -37,7 +37,7 @@ ScoreKeeper::ScoreKeeper(CountKeeper* parentKeeper, tql::object_ptr node,
       sink_(&sink),
       threshold_source_(thresholdSource),
       last_accumulation_(htime::now()) {
-  scoreKeepers.insert_or_assign(id(), this);
+  countKeepers.scoreKeeperBuilt(id());
   ++meter::numObjs();
 }
 
@@ -46,7 +46,7 @@ ScoreKeeper::~ScoreKeeper() {
   setCurStatus(kNoStatus);
   notify_queue.erase(*this);
   --meter::numObjs();
-  if (scoreKeepers.get(id()) == this) scoreKeepers.erase(id());
+  countKeepers.scoreKeeperLeaving(*this);
   HX_CHECK(counted_ <= kGood, "ScoreKeeper[" + id().toString() + "] still counted on destruction");
   if (own_unknown_ != 0 || own_warn_ != 0 || own_alert_ != 0) {
     std::string text = "Non-zero counts upon destruction of ScoreKeeper[" + id().toString() + "]";

@@ -52,7 +52,7 @@ class CheckParent : public CountKeeper {
 class ScoreKeeper : public CheckParent, public EventTrackerOwner {
  public:
   // thresholdSource: the node whose levels apply (null for a node-like
-  // keeper, which sets itself). Registers in `scoreKeepers`; the concrete
+  // keeper, which sets itself). Registers as its id's score keeper; the concrete
   // keeper runs its update.
   ScoreKeeper(CountKeeper* parentKeeper, tql::object_ptr node, NodeLikeScoreKeeper* thresholdSource,
               bool agentCheck, EventSink& sink);
@@ -74,6 +74,7 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
   // The node keeper behind this keeper, or null: check-ins and recursive
   // resets are only for nodes.
   virtual NodeScoreKeeper* asNode() { return nullptr; }
+  ScoreKeeper* asScoreKeeper() override { return this; }
 
   // --- Notification, run by the main loop for each notify_queue entry ---
   // Reports the change from `old` to the current DBMS status, unless the
