@@ -34,35 +34,6 @@ Drained drain(Queue& queue) {
   return out;
 }
 
-TEST(NotifyQueueTest, AnErasedKeeperIsNotNotifiedAndANewOneInItsPlaceIs) {
-  // Erased from the middle (a null left behind), from the end, and an
-  // erase of a keeper that is not queued.
-  auto keepers = std::make_unique<FakeKeeper[]>(4);
-  for (std::uint32_t i = 0; i < 4; ++i) keepers[i].key = {1, i};
-  Queue queue;
-  for (std::uint32_t i = 0; i < 4; ++i) queue.insert(keepers[i], i);
-  queue.erase(keepers[1]);
-  queue.erase(keepers[3]);
-  queue.erase(keepers[3]);
-  EXPECT_EQ(queue.size(), 2u);
-  // A new keeper built where keeper 1 was, queued in the same turn: it is
-  // notified once, with its own old status.
-  keepers[1] = FakeKeeper{{1, 1}, {}};
-  queue.insert(keepers[1], 9);
-  keepers[3] = FakeKeeper{{1, 3}, {}};
-  EXPECT_EQ(queue.size(), 3u);
-  EXPECT_EQ(drain(queue), (Drained{{{1, 0}, 0}, {{1, 1}, 9}, {{1, 2}, 2}}));
-  EXPECT_FALSE(keepers[3].mark.queued());
-
-  // Everything erased: the drain notifies nobody.
-  queue.insert(keepers[0], 1);
-  queue.insert(keepers[2], 1);
-  queue.erase(keepers[0]);
-  queue.erase(keepers[2]);
-  EXPECT_TRUE(queue.empty());
-  EXPECT_THAT(drain(queue), IsEmpty());
-}
-
 TEST(NotifyQueueTest, KeepersBeyondTheStoredPositionsAreFoundBySearch) {
   constexpr std::size_t kCount = NotifyMark::kFar + 3;
   std::vector<FakeKeeper> keepers(kCount);

@@ -78,29 +78,5 @@ TEST(PropertyTest, FactoryAndVisitAgreeOnEveryTypeCode) {
   EXPECT_EQ(made, 19);
 }
 
-// The number and the null flag share a word: setting one leaves the other
-// alone, also at the ends of the number's range, and copies carry both.
-TEST(PropertyTest, NullFlagAndNumberAreIndependent) {
-  for (const std::uint32_t number : {0u, 1u, 0x40000000u, kMaxPropertyNumber}) {
-    SCOPED_TRACE(number);
-    property_enum_t p(number, 0xffffffff, 0xffffffff);
-    p.aux = 0xffffffff;
-    EXPECT_FALSE(p.isNull);
-    p.isNull = true;
-    EXPECT_EQ(p.property, number);
-    EXPECT_TRUE(p.isNull);
-    const property_ptr copy = p.clone();
-    EXPECT_EQ(copy->property, number);
-    EXPECT_TRUE(copy->isNull);
-    EXPECT_EQ(copy->aux, 0xffffffffu);
-    p.property = kMaxPropertyNumber - number;
-    EXPECT_TRUE(p.isNull);
-    p.isNull = false;
-    EXPECT_EQ(p.property, kMaxPropertyNumber - number);
-    EXPECT_EQ(p.enumType, 0xffffffffu);
-    EXPECT_EQ(p.value, 0xffffffffu);
-  }
-}
-
 }  // namespace
 }  // namespace tql
