@@ -6,9 +6,9 @@
 //
 // The lookups work on any object type with a class number `class_` and a map
 // `properties` from property number to owned property: a PropertyMap, or a
-// std::map (where an entry holding no property counts as absent). The getters are inline: a keeper
-// reads a few properties of each of 100k+ objects, and the happy path is one virtual call and a
-// field read.
+// std::map (where an entry holding no property counts as absent). The
+// getters are inline: a keeper reads a few properties of each of 100k+
+// objects, and the happy path is one virtual call and a field read.
 #include <concepts>
 #include <cstdint>
 #include <string>
