@@ -19,9 +19,11 @@ using testkit::thrownText;
 static_assert(std::is_trivially_copyable_v<id_t>);
 
 TEST(IdTest, OrdersLexicographicallyWithPrefixFirst) {
+  // A zero component still makes a longer id ({1} < {1, 0}); components
+  // compare unsigned.
   const std::vector<id_t> sorted = {
-      {},        {0},       {0, 1}, {1},       {1, 1, 9},     {1, 2},
-      {1, 2, 0}, {1, 2, 1}, {1, 3}, {2, 0, 0}, {0xffffffffu},  // components compare unsigned
+      {},     {0},       {0, 1},    {1},    {1, 0},    {1, 0, 0},     {1, 1, 9},
+      {1, 2}, {1, 2, 0}, {1, 2, 1}, {1, 3}, {2, 0, 0}, {0xffffffffu},
   };
   for (std::size_t i = 0; i < sorted.size(); ++i) {
     for (std::size_t j = 0; j < sorted.size(); ++j) {
