@@ -337,13 +337,14 @@ void ScoreKeeper::process() {
 
 void ScoreKeeper::notifyStatusChange(status_t old) {
   if (dbms_ == old) return;
-  const std::int64_t now = htime::now().sec;
   const tql::id_t node = threshold_source_ != nullptr ? threshold_source_->id() : id();
-  const std::string text = incidentText(label(), downtimeComment(), dbms_, old);
-  if (writesIncidentLog() && !text.empty()) {
+  // The label, the comment and the clock only for a line that is written:
+  // the first statuses after a full select write none.
+  if (writesIncidentLog() && writesIncidentText(dbms_, old)) {
+    const std::string text = incidentText(label(), downtimeComment(), dbms_, old);
     sink_->send(queues::devent_t<queues::PUT_INCIDENTLOG>(
         queues::QUEUE_DBMS, 0,
-        dbms::Put_IncidentLog_Data{now, node, text, incidentSeverity(dbms_)}));
+        dbms::Put_IncidentLog_Data{htime::now().sec, node, text, incidentSeverity(dbms_)}));
   }
   sink_->send(queues::devent_t<queues::OBJECT_STATUS_CHANGE>(
       queues::QUEUE_ALRT, 0,
@@ -369,15 +370,19 @@ CheckScoreKeeper::CheckScoreKeeper(CountKeeper* parentKeeper, tql::object_ptr no
                                    EventSink& sink)
     : ScoreKeeper(parentKeeper, std::move(node), thresholdSource, agentCheck, sink) {
   if (agentCheck) rebuildStatusSources();
-  update(true);
+  // The first reading at the time the keeper was made: one clock reading per
+  // check of a full select instead of two.
+  updateAt(lastAccumulation());
 }
 
 const CountKeeper* CheckScoreKeeper::fixedStatusSource() const {
   return agentCheck() ? thresholdSource() : nullptr;
 }
 
-void CheckScoreKeeper::update(bool /*top*/) {
-  freeze();
+void CheckScoreKeeper::update(bool /*top*/) { updateAt(htime::now()); }
+
+void CheckScoreKeeper::updateAt(htime::usec_time now) {
+  freezeAt(now);
   updateLinks();
   const tql::object_t& o = *object;
   setActive(tql::getBoolean(o, tql::prop::active));
@@ -389,7 +394,7 @@ void CheckScoreKeeper::update(bool /*top*/) {
   if (const tql::property_t* p = optionalProperty(o, tql::prop::checkType)) {
     setNoStatus(tql::getUint(*p) == 8);
   }
-  unfreeze();
+  unfreezeAt(now);
 }
 
 std::string_view CheckScoreKeeper::label() const {

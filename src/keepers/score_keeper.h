@@ -116,6 +116,9 @@ class ScoreKeeper : public CheckParent, public EventTrackerOwner {
 
  protected:
   bool active() const { return active_; }
+  // The time the score was last brought up to date; until the first
+  // accumulation, the time the keeper was made.
+  htime::usec_time lastAccumulation() const { return last_accumulation_; }
   EventSink& sink() const { return *sink_; }
   void setThresholdSource(NodeLikeScoreKeeper* source) { threshold_source_ = source; }
   void setActive(bool active) { active_ = active; }
@@ -201,6 +204,10 @@ class CheckScoreKeeper final : public ScoreKeeper {
 
  protected:
   const CountKeeper* fixedStatusSource() const override;
+
+ private:
+  // update() with the clock read once, at `now`.
+  void updateAt(htime::usec_time now);
 };
 
 }  // namespace keepers

@@ -195,46 +195,55 @@ EnteredTimes updateEnteredTimes(EnteredTimes times, status_t newStatus, status_t
   return times;
 }
 
-std::string incidentText(std::string_view label, std::string_view downtimeComment,
-                         status_t newStatus, status_t oldStatus) {
+namespace {
+
+// The words after the label in the incident line of a change, or null when
+// the change writes none.
+const char* incidentWords(status_t newStatus, status_t oldStatus) {
   const bool fromDowntime = isDowntimeCode(oldStatus);
-  const auto with = [&](std::string_view suffix) {
-    std::string text(label);
-    text += suffix;
-    return text;
-  };
   switch (newStatus) {
     case kNoStatus:
     case kGood:
     case kUnknown:
-      if (fromDowntime) return with(" Left downtime");
-      if (oldStatus == kWarn) return with(" Left warning level");
-      if (oldStatus == kAlert) return with(" Left alert level");
-      return {};
+      if (fromDowntime) return " Left downtime";
+      if (oldStatus == kWarn) return " Left warning level";
+      if (oldStatus == kAlert) return " Left alert level";
+      return nullptr;
     case kGoodDowntime:
     case kUnknownDowntime:
     case kWarnDowntime:
-    case kAlertDowntime: {
-      if (fromDowntime) return {};
-      std::string text = with(" Entered downtime");
-      if (!downtimeComment.empty()) {
-        text += " [Comment: ";
-        text += downtimeComment;
-        text += "]";
-      }
-      return text;
-    }
+    case kAlertDowntime:
+      return fromDowntime ? nullptr : " Entered downtime";
     case kWarn:
-      if (fromDowntime) return with(" Left downtime, switched to WARNING");
-      if (oldStatus == kAlert) return with(" Left alert level");
-      return with(" Reached WARNING level");
+      if (fromDowntime) return " Left downtime, switched to WARNING";
+      if (oldStatus == kAlert) return " Left alert level";
+      return " Reached WARNING level";
     case kAlert:
-      if (fromDowntime) return with(" Left downtime, switched to ALERT");
-      return with(" Reached ALERT level");
+      if (fromDowntime) return " Left downtime, switched to ALERT";
+      return " Reached ALERT level";
     default:
-      if (fromDowntime) return with(" Left downtime");
-      return {};
+      return fromDowntime ? " Left downtime" : nullptr;
   }
+}
+
+}  // namespace
+
+bool writesIncidentText(status_t newStatus, status_t oldStatus) {
+  return incidentWords(newStatus, oldStatus) != nullptr;
+}
+
+std::string incidentText(std::string_view label, std::string_view downtimeComment,
+                         status_t newStatus, status_t oldStatus) {
+  const char* words = incidentWords(newStatus, oldStatus);
+  if (words == nullptr) return {};
+  std::string text(label);
+  text += words;
+  if (isDowntimeCode(newStatus) && !downtimeComment.empty()) {
+    text += " [Comment: ";
+    text += downtimeComment;
+    text += "]";
+  }
+  return text;
 }
 
 std::uint32_t incidentSeverity(status_t newStatus) {

@@ -118,6 +118,9 @@ EnteredTimes updateEnteredTimes(EnteredTimes times, status_t newStatus, status_t
 // not worth an incident.
 std::string incidentText(std::string_view label, std::string_view downtimeComment,
                          status_t newStatus, status_t oldStatus);
+// Whether incidentText gives a line for the change (the label and comment
+// aside), so that a caller need not look the label up for nothing.
+bool writesIncidentText(status_t newStatus, status_t oldStatus);
 std::uint32_t incidentSeverity(status_t newStatus);
 
 }  // namespace keepers

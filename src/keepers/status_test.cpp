@@ -99,6 +99,13 @@ TEST(IncidentText, DescribesEachKindOfChange) {
   EXPECT_EQ(incidentText("cpu", "", kUnknownExplained, kAlertDowntime), "cpu Left downtime");
   EXPECT_EQ(incidentText("cpu", "", kUnknownExplained, kAlert), "");
   EXPECT_EQ(incidentSeverity(kAlertExplained), 1u);
+  // The label-free test agrees with the text for every pair of statuses.
+  for (status_t to = 0; to <= 13; ++to) {
+    for (status_t from = 0; from <= 13; ++from) {
+      EXPECT_EQ(writesIncidentText(to, from), !incidentText("", "", to, from).empty())
+          << from << " to " << to;
+    }
+  }
 }
 
 }  // namespace
