@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "error/check.h"
+#include "keepers/radix_sort.h"
 #include "tql/id.h"
 
 namespace keepers {
@@ -64,7 +65,9 @@ class IdQueue {
  private:
   // Sorts the appended ids into the run.
   void takePending() {
-    std::sort(pending_.begin(), pending_.end());
+    radixSort(pending_, [](const tql::id_t& id) {
+      return RadixKey{id.orderHigh(), id.orderLow()};
+    });
     if (next_ == run_.size()) {
       run_.swap(pending_);
     } else {
