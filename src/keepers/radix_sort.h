@@ -4,8 +4,8 @@
 // is that of the whole key. Bytes that every item shares take no pass, which
 // is most of them for object ids (few classes, numbers far below 2^32); a
 // full select's hundred thousand ids sort in four passes over memory
-// instead of the n log n comparisons of std::sort. Small ranges go to
-// std::sort, whose constant is lower there.
+// instead of the n log n comparisons of std::sort. Small ranges, such as
+// the few ids of a usual turn, are sorted by comparison.
 //
 // Needs room for a second copy of the items while it runs; equal keys keep
 // their order.
@@ -25,13 +25,26 @@ struct RadixKey {
   }
 };
 
-// Below this many items std::sort is used.
+// Below this many items a comparison sort is used: an insertion sort below
+// kInsertionSortLimit, std::stable_sort above.
+inline constexpr std::size_t kInsertionSortLimit = 32;
 inline constexpr std::size_t kRadixSortMinimum = 256;
 
 // Sorts `items` by keyOf(item), a RadixKey.
 template <class T, class KeyOf>
 void radixSort(std::vector<T>& items, KeyOf keyOf) {
   const std::size_t n = items.size();
+  if (n < kInsertionSortLimit) {
+    // The usual turn's handful: no allocation at all.
+    for (std::size_t i = 1; i < n; ++i) {
+      T item = std::move(items[i]);
+      const RadixKey key = keyOf(item);
+      std::size_t j = i;
+      for (; j > 0 && key < keyOf(items[j - 1]); --j) items[j] = std::move(items[j - 1]);
+      items[j] = std::move(item);
+    }
+    return;
+  }
   if (n < kRadixSortMinimum) {
     std::stable_sort(items.begin(), items.end(),
                      [&](const T& a, const T& b) { return keyOf(a) < keyOf(b); });

@@ -23,7 +23,8 @@ TEST(RadixSort, SortsIdsAsTheirOrderDoes) {
     // used byte positions occur.
     return random() % 3 == 0 ? random() : random() % 5;
   };
-  for (const std::size_t n : {std::size_t{10}, std::size_t{300}, std::size_t{5000}}) {
+  for (const std::size_t n :
+       {std::size_t{10}, std::size_t{100}, std::size_t{300}, std::size_t{5000}}) {
     std::vector<tql::id_t> ids;
     for (std::size_t i = 0; i < n; ++i) {
       tql::id_t id;
