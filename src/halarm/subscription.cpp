@@ -6,7 +6,6 @@
 #include "error/check.h"
 #include "keepers/domain_keeper.h"
 #include "keepers/run_state.h"
-#include "tql/object.h"
 #include "tql/property.h"
 #include "tql/schema.h"
 
@@ -120,11 +119,14 @@ void AlarmSubscriber::setQueue(queues::childqueue* queue) {
   sink_ = std::make_unique<keepers::QueueSink<queues::childqueue>>(*queue);
 }
 
+void AlarmSubscriber::treeArriving(std::size_t objects) {
+  // Nearly every object gets a count keeper: making room once spares the
+  // registry a rehash at every doubling.
+  keepers::countKeepers.reserve(keepers::countKeepers.size() + objects);
+}
+
 tql::IncrementalSubscriber::ObjectPtr AlarmSubscriber::createRoot(tql::object_ptr node) {
   HX_CHECK(sink_ != nullptr, "AlarmSubscriber has no queue");
-  // A whole tree arrives: nearly every object gets a count keeper, and
-  // making room once spares the registry a rehash at every doubling.
-  keepers::countKeepers.reserve(keepers::countKeepers.size() + tql::countObjects(*node));
   // The keeper reads its object (its update) as it is built.
   return std::make_unique<keepers::DomainKeeper>(nullptr, std::move(node), *sink_);
 }

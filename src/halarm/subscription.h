@@ -12,6 +12,7 @@
 //
 // The namespace is `halarm`: a namespace named `alarm` cannot share the
 // global scope with the C library's alarm() function.
+#include <cstddef>
 #include <memory>
 
 #include "keepers/event_sink.h"
@@ -50,6 +51,7 @@ class AlarmSubscriber final : public tql::IncrementalSubscriber {
 
  protected:
   ObjectPtr createRoot(tql::object_ptr node) override;
+  void treeArriving(std::size_t objects) override;
 
  private:
   std::unique_ptr<keepers::EventSink> sink_;

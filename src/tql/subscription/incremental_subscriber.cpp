@@ -172,7 +172,9 @@ id_t IncrementalSubscriber::indexId(const object_t& node) {
 
 void IncrementalSubscriber::setRoot(object_ptr tree) {
   if (!root_) {
-    index_.reserve(index_.size() + countObjects(*tree));
+    const std::size_t objects = countObjects(*tree);
+    index_.reserve(index_.size() + objects);
+    treeArriving(objects);
     root_ = buildSubtree(nullptr, std::move(tree));
     return;
   }

@@ -38,6 +38,7 @@
 // only partly updated.
 //
 // Main thread only.
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -136,6 +137,9 @@ class IncrementalSubscriber {
  protected:
   // Builds the root object for `node`; the base builds a plain Object.
   virtual ObjectPtr createRoot(object_ptr node);
+  // Called before a whole tree of `objects` objects is built, so that a
+  // subclass can make room for what it keeps per object.
+  virtual void treeArriving(std::size_t /*objects*/) {}
   // Called before a reply is applied; the data is intact.
   virtual void selectReceived(const dbms::Return_Tql_Select_Data& data);
   virtual void patchReceived(const dbms::Return_Tql_Select_Patch_Data& data);
