@@ -7,8 +7,8 @@
 // instead of the n log n comparisons of std::sort. Small ranges, such as
 // the few ids of a usual turn, are sorted by comparison.
 //
-// Needs room for a second copy of the items while it runs; equal keys keep
-// their order.
+// Needs room for a second copy of the items while it runs. Items of equal
+// keys come out in no particular order.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -25,29 +25,17 @@ struct RadixKey {
   }
 };
 
-// Below this many items a comparison sort is used: an insertion sort below
-// kInsertionSortLimit, std::stable_sort above.
-inline constexpr std::size_t kInsertionSortLimit = 32;
-inline constexpr std::size_t kRadixSortMinimum = 256;
+// Below this many items std::sort is used: at the sizes of a usual turn the
+// passes' counters and the second copy cost more than they save.
+inline constexpr std::size_t kRadixSortMinimum = 4096;
 
 // Sorts `items` by keyOf(item), a RadixKey.
 template <class T, class KeyOf>
 void radixSort(std::vector<T>& items, KeyOf keyOf) {
   const std::size_t n = items.size();
-  if (n < kInsertionSortLimit) {
-    // The usual turn's handful: no allocation at all.
-    for (std::size_t i = 1; i < n; ++i) {
-      T item = std::move(items[i]);
-      const RadixKey key = keyOf(item);
-      std::size_t j = i;
-      for (; j > 0 && key < keyOf(items[j - 1]); --j) items[j] = std::move(items[j - 1]);
-      items[j] = std::move(item);
-    }
-    return;
-  }
   if (n < kRadixSortMinimum) {
-    std::stable_sort(items.begin(), items.end(),
-                     [&](const T& a, const T& b) { return keyOf(a) < keyOf(b); });
+    std::sort(items.begin(), items.end(),
+              [&](const T& a, const T& b) { return keyOf(a) < keyOf(b); });
     return;
   }
   constexpr int kBytes = 16;
