@@ -205,6 +205,7 @@ int run(const ConnectFunction& connect, const RunOptions& options) {
 
 int runProgram(char** argv, const ConnectFunction& connect) {
   os::restartWithHugePageHeap(argv);
+  os::growHeapInLargeSteps();
   try {
     crash::installCrashHandler();
   } catch (const error::Exception& e) {

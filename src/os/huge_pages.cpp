@@ -1,5 +1,6 @@
 #include "os/huge_pages.h"
 
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -55,6 +56,12 @@ void restartWithHugePageHeap(char** argv) noexcept {
   } catch (...) {
     // Out of memory before anything has happened: go on as it is.
   }
+}
+
+void growHeapInLargeSteps() noexcept {
+  // Only a speed setting: should the library refuse it, the heap grows as
+  // it did.
+  ::mallopt(M_TOP_PAD, static_cast<int>(kHeapGrowthStep));
 }
 
 }  // namespace os

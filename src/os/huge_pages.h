@@ -7,6 +7,7 @@
 // its tunable glibc.malloc.hugetlb is 1, which it reads from the
 // environment variable GLIBC_TUNABLES at start-up only: a program that
 // wants it restarts itself with the variable set.
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -24,5 +25,16 @@ namespace os {
 // thing in main, before anything else has happened. Returns when there was
 // nothing to do or the restart failed: the program then goes on as it is.
 void restartWithHugePageHeap(char** argv) noexcept;
+
+// The C library grows its heap by this much beyond what an allocation
+// needs (its own default is 128 KiB). Address space only: a page costs
+// memory once it is touched.
+inline constexpr std::size_t kHeapGrowthStep = 32 << 20;
+
+// Makes the heap grow in steps of kHeapGrowthStep. Building a mirror of
+// 100,000 checks (about 95 MB of small objects) took a fifth less time
+// with 32 MiB steps than with the default, nearly all of it the kernel's
+// work on fresh memory; the steady work afterwards does not change.
+void growHeapInLargeSteps() noexcept;
 
 }  // namespace os
