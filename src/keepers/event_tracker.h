@@ -139,9 +139,12 @@ class TouchedOwners {
     taken.swap(owners_);
     for (EventTrackerOwner* owner : taken) owner->touched_at_ = EventTrackerOwner::kNotTouched;
     // By bytes of the address: after a full select every keeper is here.
-    radixSort(taken, [](const EventTrackerOwner* owner) {
-      return RadixKey{0, reinterpret_cast<std::uintptr_t>(owner)};
-    });
+    radixSort(
+        taken,
+        [](const EventTrackerOwner* owner) {
+          return RadixKey{0, reinterpret_cast<std::uintptr_t>(owner)};
+        },
+        std::less<EventTrackerOwner*>());
     return taken;
   }
   // Unmarks every owner.

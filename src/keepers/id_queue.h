@@ -18,6 +18,7 @@
 // Main thread only.
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <iterator>
 #include <vector>
 
@@ -65,9 +66,12 @@ class IdQueue {
  private:
   // Sorts the appended ids into the run.
   void takePending() {
-    radixSort(pending_, [](const tql::id_t& id) {
-      return RadixKey{id.orderHigh(), id.orderLow()};
-    });
+    radixSort(
+        pending_,
+        [](const tql::id_t& id) {
+          return RadixKey{id.orderHigh(), id.orderLow()};
+        },
+        std::less<tql::id_t>());
     if (next_ == run_.size()) {
       run_.swap(pending_);
     } else {

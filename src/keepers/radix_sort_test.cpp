@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -34,7 +35,7 @@ TEST(RadixSort, SortsIdsAsTheirOrderDoes) {
     }
     std::vector<tql::id_t> expected = ids;
     std::sort(expected.begin(), expected.end());
-    radixSort(ids, idKey);
+    radixSort(ids, idKey, std::less<tql::id_t>());
     EXPECT_EQ(ids, expected) << n << " ids";
   }
 }
@@ -43,7 +44,12 @@ TEST(RadixSort, SortsIdsAsTheirOrderDoes) {
 TEST(RadixSort, KeepsEveryItemWhenAllKeysAreEqual) {
   std::vector<int> items(kRadixSortMinimum);
   for (std::size_t i = 0; i < items.size(); ++i) items[i] = static_cast<int>(i);
-  radixSort(items, [](int) { return RadixKey{42, 42}; });
+  radixSort(
+      items,
+      [](int) {
+        return RadixKey{42, 42};
+      },
+      [](int, int) { return false; });
   std::sort(items.begin(), items.end());
   for (std::size_t i = 0; i < items.size(); ++i) ASSERT_EQ(items[i], static_cast<int>(i));
 }
