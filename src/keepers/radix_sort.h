@@ -20,9 +20,6 @@ namespace keepers {
 struct RadixKey {
   std::uint64_t high = 0;
   std::uint64_t low = 0;
-  friend bool operator<(const RadixKey& a, const RadixKey& b) {
-    return a.high != b.high ? a.high < b.high : a.low < b.low;
-  }
 };
 
 // Below this many items std::sort is used: at the sizes of a usual turn the
