@@ -24,6 +24,8 @@
 #include <vector>
 
 #include "error/check.h"
+#include "keepers/radix_sort.h"
+#include "tql/id.h"
 
 namespace keepers {
 
@@ -124,9 +126,18 @@ class NotifyQueue {
       const auto byId = [](const Keeper* a, const Keeper* b) { return a->id() < b->id(); };
       // Through the pointers, not beside a copy of each id: the copies
       // would cost 24 B per keeper at the memory peak of a full select.
-      // A turn's few changes often come in id order already.
-      if (!std::is_sorted(taken.begin(), taken.end(), byId))
-        std::sort(taken.begin(), taken.end(), byId);
+      // A turn's few changes often come in id order already. After a full
+      // select every keeper is here, and a sort by bytes reads each id a
+      // few times instead of at every step of a comparison sort.
+      if (!std::is_sorted(taken.begin(), taken.end(), byId)) {
+        radixSort(
+            taken,
+            [](const Keeper* keeper) {
+              const tql::id_t& id = keeper->id();
+              return RadixKey{id.orderHigh(), id.orderLow()};
+            },
+            byId);
+      }
     }
     {
       // Should `notify` throw (a send to a process that is gone), the

@@ -116,18 +116,21 @@ TEST(NotifyQueueTest, ANotificationThatThrowsDropsTheRestCleanly) {
   EXPECT_THAT(drain(queue), IsEmpty());
 }
 
-// The burst of a full select (every keeper queued) is given back by the
-// drain or the clear that empties the queue; room for a usual turn stays.
+// The burst of a full select (every keeper queued, here against id order)
+// comes out in id order, and its room is given back by the drain or the
+// clear that empties the queue; room for a usual turn stays.
 TEST(NotifyQueueTest, EmptiedQueueGivesBackTheRoomOfABurst) {
   std::vector<FakeKeeper> keepers(3 * Queue::kKeptRoom);
   for (std::uint32_t i = 0; i < keepers.size(); ++i) keepers[i].key = {1, i};
   Queue queue;
   const auto burst = [&] {
-    for (FakeKeeper& k : keepers) queue.insert(k, 1);
+    for (auto k = keepers.rbegin(); k != keepers.rend(); ++k) queue.insert(*k, 1);
   };
   burst();
   EXPECT_GT(queue.capacity(), Queue::kKeptRoom);
-  drain(queue);
+  const Drained drained = drain(queue);
+  ASSERT_EQ(drained.size(), keepers.size());
+  for (std::uint32_t i = 0; i < drained.size(); ++i) ASSERT_EQ(drained[i].first, keepers[i].key);
   EXPECT_LE(queue.capacity(), Queue::kKeptRoom);
   burst();
   queue.clear();
