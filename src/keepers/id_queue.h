@@ -34,6 +34,13 @@ class IdQueue {
 
   [[nodiscard]] bool empty() const { return next_ == run_.size() && pending_.empty(); }
 
+  // The smallest queued id, left in the queue.
+  const tql::id_t& first() {
+    if (!pending_.empty()) takePending();
+    HX_CHECK(next_ < run_.size(), "IdQueue::first on an empty queue");
+    return run_[next_];
+  }
+
   // Removes the smallest queued id, every copy of it, and returns it.
   tql::id_t takeFirst() {
     if (!pending_.empty()) takePending();

@@ -33,6 +33,7 @@ TEST(IdQueueTest, TakesOutAsAnOrderedSetDrainedFromItsFront) {
     } else if (op < 9 || (step / 5000) % 2 == 1) {
       ASSERT_EQ(queue.empty(), model.empty()) << "step " << step;
       if (model.empty()) continue;
+      ASSERT_EQ(queue.first(), *model.begin()) << "step " << step;
       ASSERT_EQ(queue.takeFirst(), model.extract(model.begin()).value()) << "step " << step;
     }
     if (step % 101 == 0) {

@@ -30,23 +30,33 @@ void addSubtree(std::set<tql::id_t>& ids, CountKeeper* keeper) {
 
 // Drains both queues: every keeper below an object that depends on changed
 // counts, or watches a source whose status class changed, joins `reconsider`.
+// Nothing here changes a queue or a keeper, so the two are walked together
+// in id order: an id in both (every keeper, after a full select) is looked
+// up once.
 void collectDependents(std::set<tql::id_t>& reconsider) {
-  while (!count_queue.empty()) {
-    const tql::id_t changed = count_queue.takeFirst();
-    HX_LOG_DEBUG(meter::kAlarmDebug, "Counts for " + changed.toString() + " has changed");
+  while (!count_queue.empty() || !status_change_queue.empty()) {
+    const bool counts =
+        !count_queue.empty() &&
+        (status_change_queue.empty() || count_queue.first() <= status_change_queue.first());
+    const tql::id_t changed = counts ? count_queue.first() : status_change_queue.first();
+    const bool statuses = !status_change_queue.empty() && status_change_queue.first() == changed;
+    if (counts) count_queue.takeFirst();
+    if (statuses) status_change_queue.takeFirst();
+    if (counts) {
+      HX_LOG_DEBUG(meter::kAlarmDebug, "Counts for " + changed.toString() + " has changed");
+    }
     // Through the keeper only: a dependency that is gone by now reaches
     // nobody, and its dependents see that at their own next evaluation.
     CountKeeper* keeper = findKeeper(countKeepers, changed);
     if (keeper == nullptr) continue;
-    for (const tql::id_t& dependent : IdSet(keeper->dependents()))
-      addSubtree(reconsider, findKeeper(countKeepers, dependent));
-  }
-  while (!status_change_queue.empty()) {
-    const tql::id_t changed = status_change_queue.takeFirst();
-    CountKeeper* keeper = findKeeper(countKeepers, changed);
-    if (keeper == nullptr) continue;
-    for (const tql::id_t& watcher : IdSet(keeper->statusWatchers()))
-      addSubtree(reconsider, findKeeper(countKeepers, watcher));
+    if (counts) {
+      for (const tql::id_t& dependent : IdSet(keeper->dependents()))
+        addSubtree(reconsider, findKeeper(countKeepers, dependent));
+    }
+    if (statuses) {
+      for (const tql::id_t& watcher : IdSet(keeper->statusWatchers()))
+        addSubtree(reconsider, findKeeper(countKeepers, watcher));
+    }
   }
 }
 
