@@ -70,14 +70,6 @@ object_t::object_t(const object_t& other)
   for (const auto& child : other.children) children.push_back(std::make_unique<object_t>(*child));
 }
 
-std::size_t countObjects(const object_t& top) {
-  std::size_t count = 1;
-  for (const object_ptr& child : top.children) {
-    if (child) count += countObjects(*child);
-  }
-  return count;
-}
-
 object_t& object_t::operator=(const object_t& other) {
   if (this != &other) *this = object_t(other);
   return *this;

@@ -173,9 +173,6 @@ struct object_t {
   }
 };
 
-// The objects of a tree: `top` and every object below it.
-std::size_t countObjects(const object_t& top);
-
 // A condition of a pattern node: the property to compare with and the
 // relational operator (kRelEqual ...). `prop` may be absent.
 struct condition_t {

@@ -46,6 +46,14 @@ void reserveOneMore(std::vector<object_ptr>& slots) {
   slots.reserve(std::max<std::size_t>(4, 2 * slots.capacity()));
 }
 
+std::size_t countNodes(const object_t& node) {
+  std::size_t count = 1;
+  for (const object_ptr& child : node.children) {
+    if (child) count += countNodes(*child);
+  }
+  return count;
+}
+
 bool validPosition(std::int32_t index, const std::vector<object_ptr>& slots) {
   return index >= 0 && static_cast<std::size_t>(index) < slots.size();
 }
@@ -172,7 +180,7 @@ id_t IncrementalSubscriber::indexId(const object_t& node) {
 
 void IncrementalSubscriber::setRoot(object_ptr tree) {
   if (!root_) {
-    const std::size_t objects = countObjects(*tree);
+    const std::size_t objects = countNodes(*tree);
     index_.reserve(index_.size() + objects);
     treeArriving(objects);
     root_ = buildSubtree(nullptr, std::move(tree));
