@@ -73,12 +73,7 @@ class IdQueue {
  private:
   // Sorts the appended ids into the run.
   void takePending() {
-    radixSort(
-        pending_,
-        [](const tql::id_t& id) {
-          return RadixKey{id.orderHigh(), id.orderLow()};
-        },
-        std::less<tql::id_t>());
+    radixSort(pending_, idKey, std::less<tql::id_t>());
     if (next_ == run_.size()) {
       run_.swap(pending_);
     } else {

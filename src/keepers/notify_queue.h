@@ -25,7 +25,6 @@
 
 #include "error/check.h"
 #include "keepers/radix_sort.h"
-#include "tql/id.h"
 
 namespace keepers {
 
@@ -131,12 +130,7 @@ class NotifyQueue {
       // few times instead of at every step of a comparison sort.
       if (!std::is_sorted(taken.begin(), taken.end(), byId)) {
         radixSort(
-            taken,
-            [](const Keeper* keeper) {
-              const tql::id_t& id = keeper->id();
-              return RadixKey{id.orderHigh(), id.orderLow()};
-            },
-            byId);
+            taken, [](const Keeper* keeper) { return idKey(keeper->id()); }, byId);
       }
     }
     {

@@ -15,12 +15,17 @@
 #include <cstdint>
 #include <vector>
 
+#include "tql/id.h"
+
 namespace keepers {
 
 struct RadixKey {
   std::uint64_t high = 0;
   std::uint64_t low = 0;
 };
+
+// The key of an object id: its two words, in the order of ids.
+inline RadixKey idKey(const tql::id_t& id) { return {id.orderHigh(), id.orderLow()}; }
 
 // Below this many items std::sort is used: at the sizes of a usual turn the
 // passes' counters and the second copy cost more than they save.

@@ -13,8 +13,6 @@
 namespace keepers {
 namespace {
 
-RadixKey idKey(const tql::id_t& id) { return {id.orderHigh(), id.orderLow()}; }
-
 // Ids of every length with components that differ in every byte, many
 // repeated, in random order: sorted by bytes (and, in small ranges, by
 // comparison) as the ids' own order sorts them.

@@ -40,11 +40,11 @@ void collectDependents(std::set<tql::id_t>& reconsider) {
         (status_change_queue.empty() || count_queue.first() <= status_change_queue.first());
     const tql::id_t changed = counts ? count_queue.first() : status_change_queue.first();
     const bool statuses = !status_change_queue.empty() && status_change_queue.first() == changed;
-    if (counts) count_queue.takeFirst();
-    if (statuses) status_change_queue.takeFirst();
     if (counts) {
+      count_queue.takeFirst();
       HX_LOG_DEBUG(meter::kAlarmDebug, "Counts for " + changed.toString() + " has changed");
     }
+    if (statuses) status_change_queue.takeFirst();
     // Through the keeper only: a dependency that is gone by now reaches
     // nobody, and its dependents see that at their own next evaluation.
     CountKeeper* keeper = findKeeper(countKeepers, changed);
